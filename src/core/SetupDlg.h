@@ -1,0 +1,100 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/PackageEntry.h"
+#include "framework/Dialog.h"
+#include "support/WorkThread.h"
+#include "ui/MsgStatic.h"
+
+namespace Gdiplus {
+class Image;
+}
+
+enum {
+    IDD_SETUP_DIALOG = 102,
+    WM_SETUP_PROGRESS = WM_USER + 100,
+    IDT_LAUNCH_CLIENT = 0x1234,
+    IDC_STATIC_PERCENT = 1000,
+    IDC_STATIC_STATUS = 1001,
+};
+
+// The installer window, the holder of all installer state, and the thread object of the install run.
+class CSetupDlg : public CDialog, public CWorkThread {
+public:
+    explicit CSetupDlg(HWND hWndParent = nullptr);
+    ~CSetupDlg() override;
+
+    // Installer core: manifest, run, extraction, check, uninstaller, location, configuration.
+    bool Execute(int* pnCount);
+    int ParsePackageList(const std::wstring& strText);
+    void ShowError(const WCHAR* pszMessage);
+    DWORD Run() override;
+    static DWORD WINAPI InstallThreadProc(LPVOID pParam);
+    void UpdateProgressText();
+    static BOOL UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder);
+    static BOOL DeleteDirectory(const WCHAR* pszFolder);
+    BOOL CheckFileCRC();
+    DWORD GetFileCRC(const WCHAR* pszName);
+    BOOL DownloadUninstallFile();
+    void GetDestPath();
+    void WriteClientConfig(int nVersion);
+
+    // System integration.
+    void WriteRegistry();
+    int SetStartShellLink();
+    void LaunchClient();
+
+    // Window side.
+    static void LoadJgpImage(UINT nID, Gdiplus::Image*& pImage);
+    static bool IsPreferredFontInstalled();
+
+protected:
+    BOOL OnInitDialog() override;
+    bool WindowProc(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
+
+public:
+    // Shared receive buffer: every download and the CRC computation; replaced only by a larger block.
+    BYTE* m_pRecvBuf;
+    int m_nRecvBufSize;
+    int m_nRecvLen;
+
+    WCHAR m_szSetupPath[MAX_PATH];
+    WCHAR m_szUnInstallPath[MAX_PATH];
+    WCHAR m_szDriveRoot[MAX_PATH];
+
+    HICON m_hIcon;
+    RECT m_rcClose;
+    RECT m_rcInstall;
+    RECT m_rcMinimize;
+    RECT m_rcAgree;
+    int m_nState; // 0 ready, 1 installing
+
+    // Written by the install run's threads, read by the window thread when it paints.
+    std::atomic<int> m_nProgress;
+    WCHAR m_szTempPath[MAX_PATH];
+
+    Gdiplus::Image* m_pImgReady;
+    Gdiplus::Image* m_pImgSlide1;
+    Gdiplus::Image* m_pImgSlide2;
+    Gdiplus::Image* m_pImgSlide3;
+    Gdiplus::Image* m_pImgSlide4;
+    Gdiplus::Image* m_pImgTrack;
+    Gdiplus::Image* m_pImgFill;
+
+    MsgStatic m_stcPercent;
+    MsgStatic m_stcStatus;
+    HFONT m_font;
+    HCURSOR m_hHandCursor;
+
+    std::atomic<BOOL> m_bConfirmClose;
+    WCHAR m_szProxyUser[64];
+    WCHAR m_szProxyPassword[64];
+    std::set<int> m_setKinds;
+    std::vector<PackageEntry> m_vecPackages;
+    BYTE m_bAgreed;
+};

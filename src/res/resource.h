@@ -1,0 +1,7 @@
+#pragma once
+
+#define IDR_MAINFRAME 128
+#define IDD_SETUP_DIALOG 102
+#define IDD_PROXY_AUTH 138
+#define IDC_PROXY_USER 1000
+#define IDC_PROXY_PASSWORD 1001

@@ -1,0 +1,26 @@
+#pragma once
+#include <windows.h>
+
+// Gives an object one background thread of its own and a stop-request event. A derived class
+// supplies the body in Run; the owner starts it once with Start, signals m_hStopEvent to ask it to
+// stop, and calls WaitForExit before the object goes away.
+class CWorkThread {
+public:
+    CWorkThread();
+    virtual ~CWorkThread();
+    CWorkThread(const CWorkThread&) = delete;
+    CWorkThread& operator=(const CWorkThread&) = delete;
+
+    // 1 if a thread was created; 0 if one was started before on this object or creation failed.
+    virtual BOOL Start(UINT nStackSize);
+    virtual DWORD Run() = 0;
+    // Blocks until the thread has ended, at most 600,000 ms and then 600 further waits of 1,000 ms.
+    void WaitForExit();
+
+protected:
+    static DWORD WINAPI ThreadEntry(LPVOID pParam);
+
+    HANDLE m_hThread;
+    DWORD m_dwThreadId;
+    HANDLE m_hStopEvent; // auto-reset; the body tests it with a 1 ms wait
+};

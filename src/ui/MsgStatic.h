@@ -1,0 +1,18 @@
+#pragma once
+#include "framework/Static.h"
+
+// A label with its own text colour, drawn transparently on a white background brush.
+class MsgStatic : public CStatic {
+public:
+    MsgStatic();
+    ~MsgStatic() override;
+
+    // Takes effect at the label's next repaint, which the following text change brings about.
+    void SetTextColor(COLORREF crText) { m_crText = crText; }
+    COLORREF GetTextColor() const { return m_crText; }
+    HBRUSH CtlColor(HDC hDC) override;
+
+private:
+    COLORREF m_crText;
+    HBRUSH m_brBack;
+};

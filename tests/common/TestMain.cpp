@@ -1,0 +1,20 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/Globals.h"
+
+// The tests point the download base URL at the servers they start (MIREVALE_TEST_BASE_URL).
+static std::wstring TestBaseUrl()
+{
+    const wchar_t* psz = _wgetenv(L"MIREVALE_TEST_BASE_URL");
+    return psz != nullptr ? psz : L"http://127.0.0.1:9/EX/";
+}
+
+const std::wstring g_strBaseUrl = TestBaseUrl();
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
