@@ -8,3 +8,8 @@ for arch in i686 x86_64; do
         -DCMAKE_BUILD_TYPE=Release -DMIREVALE_TESTS=$([ $arch = x86_64 ] && echo ON || echo OFF) "$@" >/dev/null
   cmake --build "$top/build/$arch" -j "$(nproc)"
 done
+# The release publisher also runs on the build host: a native build with its own tests.
+if [ -f "$top/tools/publish/CMakeLists.txt" ]; then
+  cmake -S "$top/tools/publish" -B "$top/build/native" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$top/build/native" -j "$(nproc)"
+fi

@@ -1,0 +1,203 @@
+"""Shared pieces of the end-to-end tests: real peers on loopback (nginx, squid with basic auth),
+Wine prefixes copied from the build's template, and running Windows programs under Wine.
+
+Everything binds 127.0.0.1 on ports chosen free, and lives in a scratch folder of the build tree."""
+
+import contextlib
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[2]))
+BUILD = Path(os.environ.get("MIREVALE_BUILD", SOURCE / "build" / "x86_64"))
+TEMPLATE_PREFIX = Path(os.environ.get("MIREVALE_WINE_PREFIX", BUILD / "wineprefix"))
+WINE_RUN = SOURCE / "tests" / "wine-run.sh"
+WINE_PREFIX_SH = SOURCE / "tests" / "wine-prefix.sh"
+
+
+def scratch(tag):
+    """A new folder under build/x86_64/e2e, readable by the peers' unprivileged users."""
+    root = BUILD / "e2e"
+    root.mkdir(parents=True, exist_ok=True)
+    path = Path(tempfile.mkdtemp(prefix=tag + "-", dir=root))
+    path.chmod(0o755)
+    return path
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, timeout=15.0, proc=None):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if proc is not None and proc.poll() is not None:
+            raise RuntimeError("server exited with %s before listening on %d" % (proc.returncode, port))
+        with socket.socket() as s:
+            if s.connect_ex(("127.0.0.1", port)) == 0:
+                return
+        time.sleep(0.05)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+def _stop(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+@contextlib.contextmanager
+def nginx(root, port=None):
+    """Serves folder `root` as http://127.0.0.1:PORT/EX/ and yields that base URL."""
+    port = port or free_port()
+    work = scratch("nginx")
+    for d in ("logs", "tmp"):
+        (work / d).mkdir()
+    conf = work / "nginx.conf"
+    conf.write_text(f"""
+worker_processes 1;
+user root root;
+pid {work}/nginx.pid;
+error_log {work}/logs/error.log;
+daemon off;
+events {{ worker_connections 64; }}
+http {{
+    access_log {work}/logs/access.log;
+    client_body_temp_path {work}/tmp;
+    proxy_temp_path {work}/tmp;
+    fastcgi_temp_path {work}/tmp;
+    uwsgi_temp_path {work}/tmp;
+    scgi_temp_path {work}/tmp;
+    default_type application/octet-stream;
+    sendfile on;
+    server {{
+        listen 127.0.0.1:{port};
+        location /EX/ {{ alias {Path(root).resolve()}/; }}
+    }}
+}}
+""")
+    proc = subprocess.Popen(["nginx", "-p", str(work), "-c", str(conf)], stderr=subprocess.DEVNULL)
+    try:
+        wait_for_port(port, proc=proc)
+        yield f"http://127.0.0.1:{port}/EX/"
+    finally:
+        _stop(proc)
+
+
+@contextlib.contextmanager
+def squid(user, password):
+    """A caching-free HTTP proxy that demands basic authentication; yields 'host:port'."""
+    port = free_port()
+    work = scratch("squid")
+    passwd = work / "passwd"
+    subprocess.run(["htpasswd", "-b", "-c", str(passwd), user, password], check=True, capture_output=True)
+    conf = work / "squid.conf"
+    conf.write_text(f"""
+http_port 127.0.0.1:{port}
+auth_param basic program /usr/lib/squid/basic_ncsa_auth {passwd}
+auth_param basic realm mirevale-test
+acl authed proxy_auth REQUIRED
+http_access allow authed
+http_access deny all
+cache deny all
+cache_dir null /tmp
+cache_mem 8 MB
+pid_filename {work}/squid.pid
+access_log stdio:{work}/access.log
+cache_log {work}/cache.log
+cache_store_log none
+coredump_dir {work}
+shutdown_lifetime 0 seconds
+dns_nameservers 127.0.0.1
+""")
+    if os.geteuid() == 0:
+        # squid drops to the 'proxy' user: its files must be readable and its logs writable by it.
+        subprocess.run(["chown", "-R", "proxy:proxy", str(work)], check=True)
+    proc = subprocess.Popen(["squid", "-N", "-f", str(conf)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_for_port(port, timeout=30, proc=proc)
+        yield f"127.0.0.1:{port}"
+    finally:
+        _stop(proc)
+
+
+def wine_env(prefix, extra=None):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": str(prefix),
+        "HOME": str(prefix) + ".home",
+        "LANG": "zh_CN.UTF-8",
+        "LC_ALL": "zh_CN.UTF-8",
+        "WINEDEBUG": env.get("WINEDEBUG", "-all"),
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+    })
+    env.update(extra or {})
+    return env
+
+
+def new_prefix(tag):
+    """A copy of the build's template prefix, for a case that needs its own registry and drive."""
+    subprocess.run([str(WINE_PREFIX_SH), str(TEMPLATE_PREFIX)], check=True)
+    dest = scratch(tag) / "prefix"
+    shutil.copytree(TEMPLATE_PREFIX, dest, symlinks=True)
+    home = Path(str(TEMPLATE_PREFIX) + ".home")
+    if home.exists():
+        shutil.copytree(home, Path(str(dest) + ".home"), symlinks=True)
+    return dest
+
+
+def wine(prefix, args, env=None, timeout=600, **kwargs):
+    """Runs a Windows program (first of args) under Wine in `prefix`; returns the CompletedProcess."""
+    return subprocess.run(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), timeout=timeout, **kwargs)
+
+
+def wine_popen(prefix, args, env=None, **kwargs):
+    return subprocess.Popen(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), **kwargs)
+
+
+def stop_wineserver(prefix):
+    """Ends the prefix's wineserver, which also flushes its registry to system.reg and user.reg."""
+    subprocess.run(["wineserver", "-k"], env=wine_env(prefix), capture_output=True)
+    subprocess.run(["wineserver", "-w"], env=wine_env(prefix), capture_output=True)
+
+
+def reg_add(prefix, key, name, value, kind="REG_SZ"):
+    wine(prefix, ["reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"],
+         capture_output=True, check=True)
+
+
+def set_system_proxy(prefix, server):
+    """Makes `server` ('host:port') the proxy of the prefix's Internet settings, as a user would."""
+    key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+    reg_add(prefix, key, "ProxyEnable", 1, "REG_DWORD")
+    reg_add(prefix, key, "ProxyServer", server)
+    reg_add(prefix, key, "ProxyOverride", "<-loopback>")
+
+
+def c_drive(prefix):
+    return Path(prefix) / "drive_c"
+
+
+def utf16_lines(data):
+    """The lines of a UTF-16LE log (no byte-order mark), without their CR LF."""
+    return data.decode("utf-16-le").split("\r\n")[:-1]
+
+
+def run_peer_tests(prefix, area, gtest_filter=None, env=None, timeout=900):
+    """Runs build/x86_64/tests/<area>_peer_tests.exe under Wine; returns (returncode, output)."""
+    exe = BUILD / "tests" / f"{area}_peer_tests.exe"
+    args = [exe]
+    if gtest_filter:
+        args.append(f"--gtest_filter={gtest_filter}")
+    proc = wine(prefix, args, env=env, timeout=timeout, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return proc.returncode, proc.stdout.decode("utf-8", "replace")
