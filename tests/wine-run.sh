@@ -2,7 +2,7 @@
 # wine-run.sh PREFIX PROGRAM [ARGS...]: runs a Windows program under Wine in the given prefix, as the
 # installer's users run it (Chinese locale), creating the prefix on first use.
 set -euo pipefail
-prefix=$1; shift
+prefix=$(realpath -m "$1"); shift
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/wine-prefix.sh" "$prefix"
 export WINEPREFIX=$prefix HOME=$prefix.home LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8

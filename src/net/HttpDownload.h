@@ -6,4 +6,4 @@
 // A proxy that answers 407 is given the remembered credentials, or asked for them once through
 // the credentials dialog. Returns 1 for a complete body, 0 for any failure (logged).
 int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapacity, WCHAR szProxyUser[64],
-                 WCHAR szProxyPassword[64], HWND hWndOwner);
+    WCHAR szProxyPassword[64], HWND hWndOwner);

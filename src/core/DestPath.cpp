@@ -1,0 +1,42 @@
+#include "core/DestPath.h"
+
+#include "core/SetupDlg.h"
+#include "support/Format.h"
+#include "support/Log.h"
+
+void CSetupDlg::GetDestPath()
+{
+    m_szSetupPath[0] = L'\0';
+
+    WCHAR szDrives[MAX_PATH] = {};
+    DWORD cchDrives = GetLogicalDriveStringsW(MAX_PATH - 1, szDrives);
+    if (cchDrives >= MAX_PATH)
+        cchDrives = 0; // the list did not fit and was not written
+    WCHAR szRoot[MAX_PATH];
+    bool bDriveC = false;
+    if (ChooseDriveRoot(szDrives, cchDrives, szRoot, ARRAYSIZE(szRoot), &bDriveC)) {
+        CopyString(m_szDriveRoot, ARRAYSIZE(m_szDriveRoot), bDriveC ? L"C:\\" : szRoot);
+        bool bFits = Format(m_szSetupPath, ARRAYSIZE(m_szSetupPath), L"%sLarkspire", szRoot)
+            && Format(m_szTempPath, ARRAYSIZE(m_szTempPath), L"%stemp", szRoot)
+            && Format(g_szLogPath, ARRAYSIZE(g_szLogPath), L"%stemp\\log.txt", szRoot)
+            && Format(m_szUnInstallPath, ARRAYSIZE(m_szUnInstallPath), L"%sUnInstall Larkspire", szRoot);
+        if (bFits) {
+            CreateDirectoryW(m_szTempPath, nullptr);
+            if (GetFileAttributesW(g_szLogPath) != INVALID_FILE_ATTRIBUTES)
+                DeleteFileW(g_szLogPath);
+        } else {
+            m_szSetupPath[0] = m_szTempPath[0] = g_szLogPath[0] = m_szUnInstallPath[0] = L'\0';
+        }
+    }
+    LogNormal(L"[CSetupDlg::GetDestPath] setuppath=%s", m_szSetupPath);
+}
+
+void CSetupDlg::WriteClientConfig(int nVersion)
+{
+    WCHAR szConfig[MAX_PATH];
+    WCHAR szVersion[8];
+    if (!Format(szConfig, ARRAYSIZE(szConfig), L"%s/config/ORB.System.config", m_szSetupPath)
+        || !Format(szVersion, ARRAYSIZE(szVersion), L"%03d", nVersion))
+        return;
+    WritePrivateProfileStringW(L"Client", L"Version", szVersion, szConfig);
+}

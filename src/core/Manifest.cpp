@@ -1,0 +1,52 @@
+#include "core/PackageList.h"
+
+#include "core/ServedText.h"
+#include "core/SetupDlg.h"
+#include "net/HttpDownload.h"
+#include "support/Format.h"
+#include "support/Log.h"
+
+#include "app/Globals.h"
+
+int CSetupDlg::ParsePackageList(const std::wstring& strText)
+{
+    return ParsePackageLines(strText, m_vecPackages);
+}
+
+bool CSetupDlg::Execute(int* pnCount)
+{
+    WCHAR szUrl[MAX_PATH];
+    if (!Format(szUrl, ARRAYSIZE(szUrl), L"%sorbsetup.txt", g_strBaseUrl.c_str())) {
+        LogError(L"[CSetupDlg::Execute] url too long: %s", g_strBaseUrl.c_str());
+        ShowError(L"下载Setupconfig.txt失败");
+        return false;
+    }
+    LogNormal(L"[CSetupDlg::Execute] start download  %s", szUrl);
+
+    if (!HttpDownload(
+            szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword, GetSafeHwnd())) {
+        ShowError(L"下载Setupconfig.txt失败");
+        LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+        return false;
+    }
+    if (m_nRecvLen < 3) {
+        ShowError(L"下载Setupconfig.txt失败");
+        LogError(L"[CSetupDlg::Execute] download Setupconfig.txt faile");
+        return false;
+    }
+
+    std::wstring strText = ServedText(m_pRecvBuf, m_nRecvLen);
+    LogNormal(L"[CSetupDlg::Execute] orbsetup.txt Begin");
+    LogNormal(L"[CSetupDlg::Execute] %s", strText.c_str());
+    LogNormal(L"[CSetupDlg::Execute] orbsetup.txt End");
+
+    if (strText.empty() || ParsePackageList(strText) <= 0) {
+        ShowError(L"orbsetup.txt为空");
+        LogError(L"[CSetupDlg::Execute]Setupconfig.txt no content");
+        return false;
+    }
+    LogNormal(L"[CSetupDlg::Execute] download orbsetup.txt sccuss");
+    if (pnCount != nullptr)
+        *pnCount = static_cast<int>(m_vecPackages.size());
+    return true;
+}

@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "core/PackageEntry.h"
+
+// Turns the manifest text into package entries, in line order: lines end at CR, a line is an entry
+// only when exactly three non-empty ";" fields remain (name, value, kind). A name that does not fit
+// PackageEntry::szName refuses its line with an error record. Replaces the content of vecPackages.
+int ParsePackageLines(const std::wstring& strText, std::vector<PackageEntry>& vecPackages);

@@ -1,0 +1,93 @@
+#include "core/SetupDlg.h"
+
+#include "support/GdiplusInc.h"
+
+#include <new>
+
+#include "support/Format.h"
+
+namespace {
+const int RECV_BUFFER_SIZE = 0xA00000; // 10 MiB: typical packages arrive without any reallocation
+} // namespace
+
+CSetupDlg::CSetupDlg(HWND hWndParent)
+    : CDialog(IDD_SETUP_DIALOG, hWndParent)
+    , m_pRecvBuf(nullptr)
+    , m_nRecvBufSize(0)
+    , m_nRecvLen(0)
+    , m_nState(0)
+    , m_nProgress(0)
+    , m_pImgReady(nullptr)
+    , m_pImgSlide1(nullptr)
+    , m_pImgSlide2(nullptr)
+    , m_pImgSlide3(nullptr)
+    , m_pImgSlide4(nullptr)
+    , m_pImgTrack(nullptr)
+    , m_pImgFill(nullptr)
+    , m_font(nullptr)
+    , m_hHandCursor(nullptr)
+    , m_bConfirmClose(TRUE)
+{
+    m_szSetupPath[0] = L'\0';
+    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
+
+    ZeroMemory(m_szUnInstallPath, sizeof(m_szUnInstallPath));
+    ZeroMemory(m_szTempPath, sizeof(m_szTempPath));
+    SetRectEmpty(&m_rcClose);
+    SetRectEmpty(&m_rcInstall);
+    SetRectEmpty(&m_rcMinimize);
+    SetRectEmpty(&m_rcAgree);
+
+    m_pRecvBuf = new (std::nothrow) BYTE[RECV_BUFFER_SIZE]();
+    if (m_pRecvBuf != nullptr)
+        m_nRecvBufSize = RECV_BUFFER_SIZE;
+
+    LoadJgpImage(140, m_pImgReady);
+    LoadJgpImage(141, m_pImgSlide1);
+    LoadJgpImage(142, m_pImgSlide2);
+    LoadJgpImage(143, m_pImgSlide3);
+    LoadJgpImage(146, m_pImgSlide4);
+    LoadJgpImage(145, m_pImgFill);
+    LoadJgpImage(144, m_pImgTrack);
+
+    CopyString(m_szDriveRoot, ARRAYSIZE(m_szDriveRoot), L"C:\\");
+    GetDestPath();
+
+    m_hHandCursor = LoadCursorW(nullptr, IDC_HAND);
+
+    ZeroMemory(m_szProxyUser, sizeof(m_szProxyUser));
+    ZeroMemory(m_szProxyPassword, sizeof(m_szProxyPassword));
+
+    m_setKinds.insert(1);
+    m_setKinds.insert(IsPreferredFontInstalled() ? 2 : 3);
+    m_bAgreed = 1;
+}
+
+CSetupDlg::~CSetupDlg()
+{
+    // Normally released when the window is destroyed; a dialog that never ran still owns them.
+    for (Gdiplus::Image** ppImage :
+        {&m_pImgReady, &m_pImgSlide1, &m_pImgSlide2, &m_pImgSlide3, &m_pImgSlide4, &m_pImgFill, &m_pImgTrack}) {
+        delete *ppImage;
+        *ppImage = nullptr;
+    }
+    delete[] m_pRecvBuf;
+    m_pRecvBuf = nullptr;
+    m_vecPackages.clear();
+    m_setKinds.clear();
+    if (m_font != nullptr)
+        DeleteObject(m_font);
+    m_stcPercent.DestroyWindow();
+    m_stcStatus.DestroyWindow();
+}
+
+void CSetupDlg::ShowError(const WCHAR* pszMessage)
+{
+    m_bConfirmClose = FALSE;
+    // Called from the install threads: the label may be gone if the window is being destroyed.
+    if (!m_stcStatus.IsWindowAlive())
+        return;
+    ShowWindow(m_stcStatus.GetSafeHwnd(), SW_SHOW);
+    m_stcStatus.SetTextColor(RGB(255, 0, 0));
+    SetWindowTextW(m_stcStatus.GetSafeHwnd(), pszMessage);
+}
