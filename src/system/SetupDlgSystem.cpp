@@ -1,0 +1,21 @@
+#include "core/SetupDlg.h"
+#include "system/ClientProcess.h"
+#include "system/ShellLinks.h"
+#include "system/UninstallEntry.h"
+
+// The work lives in free functions that take the folders, so that tests need no installer window.
+
+void CSetupDlg::WriteRegistry()
+{
+    WriteUninstallEntry(m_szSetupPath, m_szUnInstallPath);
+}
+
+int CSetupDlg::SetStartShellLink()
+{
+    return CreateStartMenuLinks(m_szSetupPath);
+}
+
+void CSetupDlg::LaunchClient()
+{
+    StartClient(m_szSetupPath);
+}

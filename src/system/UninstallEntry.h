@@ -1,0 +1,11 @@
+#pragma once
+#include <windows.h>
+
+// The signature of RegOpenKeyExW, so that tests can stand in for a key the user may not open.
+using PFN_REG_OPEN_KEY = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+
+// Enters the client in the machine's list of installed programs (HKLM ...\Uninstall\Corvane Client):
+// seven REG_SZ values formed from the install folder; pszUnInstallPath only appears in the log.
+// Without write access to the Uninstall key nothing is written or logged and the run goes on.
+void WriteUninstallEntry(
+    const WCHAR* pszSetupPath, const WCHAR* pszUnInstallPath, PFN_REG_OPEN_KEY pfnOpenKey = RegOpenKeyExW);
