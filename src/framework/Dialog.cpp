@@ -55,8 +55,25 @@ void CDialog::DoDataExchange(CDataExchange*)
 
 BOOL CDialog::OnInitDialog()
 {
+    CenterOverOwner();
     UpdateData(FALSE);
     return TRUE;
+}
+
+void CDialog::CenterOverOwner()
+{
+    HWND hWndOwner = GetWindow(m_hWnd, GW_OWNER);
+    RECT rcOwner;
+    if (hWndOwner == nullptr || !IsWindowVisible(hWndOwner) || IsIconic(hWndOwner)) {
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcOwner, 0);
+    } else {
+        GetWindowRect(hWndOwner, &rcOwner);
+    }
+    RECT rcDlg;
+    GetWindowRect(m_hWnd, &rcDlg);
+    int x = rcOwner.left + ((rcOwner.right - rcOwner.left) - (rcDlg.right - rcDlg.left)) / 2;
+    int y = rcOwner.top + ((rcOwner.bottom - rcOwner.top) - (rcDlg.bottom - rcDlg.top)) / 2;
+    SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CDialog::OnOK()

@@ -29,6 +29,7 @@ protected:
     virtual void OnCancel();
     // Returns true when the message was handled, with its result in lResult.
     virtual bool WindowProc(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult);
+    void CenterOverOwner();
 
     HWND m_hWnd = nullptr;
 
