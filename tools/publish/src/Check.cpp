@@ -1,0 +1,247 @@
+#include "Check.h"
+
+#include "Http.h"
+#include "Platform.h"
+#include "Rules.h"
+#include "Text.h"
+#include "Zip.h"
+
+#include <map>
+
+namespace publish {
+
+namespace {
+
+class FolderSource : public ReleaseSource {
+public:
+    explicit FolderSource(const std::string& folder)
+        : m_folder(folder)
+    {
+    }
+    bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) override
+    {
+        const std::string path = m_folder + "/" + name;
+        missing = !PathExists(path);
+        return !missing && ReadWholeFile(path, bytes, error);
+    }
+
+private:
+    std::string m_folder;
+};
+
+class HttpSource : public ReleaseSource {
+public:
+    explicit HttpSource(const HttpUrl& base)
+        : m_base(base)
+    {
+    }
+    bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) override
+    {
+        HttpUrl url = m_base;
+        url.path += name;
+        int status = 0;
+        missing = false;
+        if (!HttpGet(url, status, bytes, error))
+            return false;
+        missing = status == 404;
+        if (status != 200)
+            error = "http://" + url.host + ":" + std::to_string(url.port) + url.path + " answered "
+                + std::to_string(status);
+        return status == 200;
+    }
+
+private:
+    HttpUrl m_base;
+};
+
+std::string Utf8(const std::u16string& text)
+{
+    return Utf16ToUtf8(text);
+}
+
+bool FetchServed(ReleaseSource& source, const std::string& name, std::string& bytes, Diagnostics& diagnostics)
+{
+    bool missing = false;
+    std::string error;
+    if (source.Fetch(name, bytes, missing, error))
+        return true;
+    diagnostics.errors.push_back(missing ? name + " is missing" : name + ": " + error);
+    return false;
+}
+
+// A served UTF-16 list: fetched, at least 3 bytes, a byte-order mark, some text.
+bool FetchText(ReleaseSource& source, const std::string& name, std::u16string& text, Diagnostics& diagnostics)
+{
+    std::string bytes;
+    if (!FetchServed(source, name, bytes, diagnostics))
+        return false;
+    if (bytes.size() < 3) {
+        diagnostics.errors.push_back(
+            name + " has " + std::to_string(bytes.size()) + " bytes; the installer treats that as a failed download");
+        return false;
+    }
+    if (bytes.compare(0, 2, "\xFF\xFE") != 0)
+        diagnostics.warnings.push_back(name + " does not begin with the UTF-16LE byte-order mark");
+    text = DecodeServedText(bytes);
+    if (text.empty()) {
+        diagnostics.errors.push_back(name + " holds no text");
+        return false;
+    }
+    return true;
+}
+
+void WarnIgnored(const std::string& name, const std::vector<std::u16string>& ignored, Diagnostics& diagnostics)
+{
+    for (const std::u16string& line : ignored)
+        diagnostics.warnings.push_back(name + ": the installer ignores the line \"" + Utf8(line) + "\"");
+}
+
+// The files one package puts into the install folder, as the installer's extraction sees its items.
+void ReadPackage(const std::string& name, const std::string& archive, PackageContent& content, Diagnostics& diagnostics)
+{
+    std::vector<ZipItem> items;
+    std::string error;
+    if (!ReadZip(archive, items, error)) {
+        diagnostics.errors.push_back(name + ": " + error);
+        return;
+    }
+    for (const ZipItem& item : items) {
+        std::string utf8;
+        std::u16string itemName;
+        if (!FromCodePage936(item.storedName, utf8) || !Utf8ToUtf16(utf8, itemName)) {
+            diagnostics.errors.push_back(name + ": an item's name is not code page 936 text");
+            continue;
+        }
+        const std::string where = name + ": " + utf8 + " ";
+        if (item.compressedSize == 0) {
+            if (item.uncompressedSize != 0)
+                diagnostics.warnings.push_back(where + "has no stored data; the installer skips it");
+            continue;
+        }
+        const std::u16string installed = SanitiseItemName(itemName);
+        if (installed != itemName) {
+            diagnostics.errors.push_back(where + "would be extracted as \"" + Utf8(installed) + "\"");
+            continue;
+        }
+        if (std::char_traits<char16_t>::length(kInstallFolder) + installed.size() > kMaxPathUnits) {
+            diagnostics.errors.push_back(where + "is too long for the installer's 259-character paths");
+            continue;
+        }
+        if (!item.dataError.empty()) {
+            diagnostics.errors.push_back(where + "cannot be extracted: " + item.dataError);
+            continue;
+        }
+        const int host = item.versionMadeBy >> 8;
+        const bool windowsAttributes = host == 0 || host == 7 || host == 11 || host == 14;
+        if (!windowsAttributes)
+            diagnostics.warnings.push_back(where + "comes from host system " + std::to_string(host)
+                + "; the installer reads its attributes as a Unix mode");
+        const bool isFolder
+            = windowsAttributes ? (item.externalAttributes & 0x10) != 0 : (item.externalAttributes & 0x40000000) != 0;
+        const bool readOnly = windowsAttributes ? (item.externalAttributes & kAttrReadOnly) != 0
+                                                : (item.externalAttributes & 0x00800000) == 0;
+        if (isFolder)
+            continue;
+        if (readOnly)
+            diagnostics.warnings.push_back(where + "is read-only; the next installation cannot replace it");
+        content.files.push_back({installed, item.dataCrc, 0});
+    }
+}
+
+} // namespace
+
+std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, std::string& error)
+{
+    if (location.find("://") == std::string::npos)
+        return std::unique_ptr<ReleaseSource>(new FolderSource(location));
+    HttpUrl base;
+    if (!ParseHttpUrl(location, base, error))
+        return nullptr;
+    if (base.path.back() != '/')
+        base.path += '/';
+    return std::unique_ptr<ReleaseSource>(new HttpSource(base));
+}
+
+bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)
+{
+    const size_t errorsBefore = diagnostics.errors.size();
+    std::u16string manifestText;
+    if (!FetchText(source, "orbsetup.txt", manifestText, diagnostics))
+        return false;
+    std::vector<std::u16string> ignored;
+    const std::vector<ManifestEntry> entries = ParseManifest(manifestText, ignored);
+    WarnIgnored("orbsetup.txt", ignored, diagnostics);
+    if (entries.empty()) {
+        diagnostics.errors.push_back("orbsetup.txt has no entry the installer can read");
+        return false;
+    }
+
+    std::vector<PackageContent> contents;
+    std::map<std::u16string, size_t> fetched;
+    for (const ManifestEntry& entry : entries) {
+        const std::string name = Utf8(entry.name);
+        if (!IsKnownKind(entry.kind)) {
+            diagnostics.warnings.push_back("orbsetup.txt: " + name + " has kind " + std::to_string(entry.kind)
+                + " and is installed on no machine");
+            continue;
+        }
+        if (entry.name.size() > kMaxPackageNameUnits || entry.name.find_first_of(u"/\\") != std::u16string::npos) {
+            diagnostics.errors.push_back("orbsetup.txt: the installer cannot download the package \"" + name + "\"");
+            continue;
+        }
+        PackageContent content {name, entry.kind, {}};
+        const auto known = fetched.find(entry.name);
+        std::string archive;
+        if (known != fetched.end())
+            content.files = contents[known->second].files;
+        else if (FetchServed(source, name, archive, diagnostics))
+            ReadPackage(name, archive, content, diagnostics);
+        fetched.emplace(entry.name, contents.size());
+        contents.push_back(content);
+    }
+
+    std::string uninstaller;
+    const bool haveUninstaller = FetchServed(source, "UnInstall.exe", uninstaller, diagnostics);
+    if (haveUninstaller && uninstaller.empty())
+        diagnostics.warnings.push_back("UnInstall.exe is empty");
+
+    std::u16string crcText;
+    if (!FetchText(source, "filecrc.txt", crcText, diagnostics))
+        return false;
+    ignored.clear();
+    const std::vector<CrcListEntry> listed = ParseCrcList(crcText, ignored);
+    WarnIgnored("filecrc.txt", ignored, diagnostics);
+
+    for (const Machine& machine : kMachines) {
+        std::vector<Overlap> overlaps;
+        std::map<std::u16string, InstalledFile> files = InstallOn(contents, machine, overlaps);
+        for (const Overlap& overlap : overlaps)
+            diagnostics.warnings.push_back(std::string("on a machine with ") + machine.label + ", "
+                + contents[overlap.later].name + " replaces " + Utf8(overlap.path) + " from "
+                + contents[overlap.earlier].name);
+        // The installer downloads the uninstaller into the install folder before it checks.
+        if (haveUninstaller)
+            files[PathKey(u"UnInstall.exe")] = {u"UnInstall.exe", Crc32(uninstaller), 0};
+        size_t compared = 0;
+        for (const CrcListEntry& line : listed) {
+            if (line.crc == 0)
+                continue;
+            const std::string name = Utf8(line.name);
+            const auto found = files.find(PathKey(line.name));
+            if (found == files.end())
+                diagnostics.errors.push_back(
+                    std::string("filecrc.txt: ") + name + " is not installed on a machine with " + machine.label);
+            else if (found->second.crc != line.crc)
+                diagnostics.errors.push_back(std::string("filecrc.txt: ") + name + " has the CRC "
+                    + std::to_string(found->second.crc) + " on a machine with " + machine.label + ", not "
+                    + std::to_string(line.crc));
+            else
+                ++compared;
+        }
+        diagnostics.notes.push_back(std::string("a machine with ") + machine.label + " gets "
+            + std::to_string(files.size()) + " files; " + std::to_string(compared) + " of them match filecrc.txt");
+    }
+    return diagnostics.errors.size() == errorsBefore;
+}
+
+} // namespace publish

@@ -1,0 +1,257 @@
+#include "Publish.h"
+
+#include "Platform.h"
+#include "Text.h"
+#include "Zip.h"
+
+#include <set>
+
+namespace publish {
+
+namespace {
+
+const char* const kReservedNames[] = {"orbsetup.txt", "filecrc.txt", "UnInstall.exe"};
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+}
+
+std::string KindText(int32_t kind)
+{
+    return "kind " + std::to_string(kind);
+}
+
+// Adds one source file to the package, or says why it cannot go in.
+void PlanFile(const std::string& source, const std::string& installedPath, const std::string& package,
+    std::vector<PlannedFile>& files, Diagnostics& diagnostics)
+{
+    const std::string where = package + ": " + installedPath + " (from " + source + ") ";
+    PlannedFile file;
+    file.source = source;
+    file.installedPath = installedPath;
+    const std::string problem = CheckInstalledPath(installedPath, file.storedName);
+    if (!problem.empty()) {
+        diagnostics.errors.push_back(where + problem);
+        return;
+    }
+    if (Lower(installedPath) == "uninstall.exe") {
+        diagnostics.errors.push_back(where + "would be replaced by the UnInstall.exe the installer downloads");
+        return;
+    }
+    FileInfo info;
+    std::string data, error;
+    if (!GetFileInfo(source, info, error) || !ReadWholeFile(source, data, error)) {
+        diagnostics.errors.push_back(package + ": " + error);
+        return;
+    }
+    if (data.empty()) {
+        diagnostics.errors.push_back(where + "is empty; the installer cannot verify an empty file");
+        return;
+    }
+    if (data.size() > 0x7FFFFFFFULL) {
+        diagnostics.errors.push_back(where + "is 2 GiB or larger; the installer's sizes are 32-bit signed");
+        return;
+    }
+    file.crc = Crc32(data);
+    if (file.crc == 0) {
+        diagnostics.errors.push_back(where + "has the CRC-32 0, which the installer takes for a read failure");
+        return;
+    }
+    file.modified = info.modified;
+    file.attributes = kAttrArchive | (info.attributes & (kAttrHidden | kAttrSystem));
+    if (info.attributes & kAttrReadOnly)
+        diagnostics.warnings.push_back(where
+            + "is read-only; published writable, since a read-only file blocks "
+              "the next installation over it");
+    files.push_back(file);
+}
+
+void PlanPackage(const PackageDescription& description, PlannedPackage& package, Diagnostics& diagnostics)
+{
+    package.name = description.name;
+    package.kind = description.kind;
+    package.value = description.value;
+    for (const SourceEntry& entry : description.sources) {
+        if (!entry.isFolder) {
+            PlanFile(entry.source, entry.destination, description.name, package.files, diagnostics);
+            continue;
+        }
+        std::vector<std::string> relative;
+        std::string error;
+        if (!ListFiles(entry.source, relative, error)) {
+            diagnostics.errors.push_back(description.name + ": " + error);
+            continue;
+        }
+        for (const std::string& path : relative) {
+            const std::string installed = entry.destination.empty() ? path : entry.destination + "/" + path;
+            PlanFile(entry.source + "/" + path, installed, description.name, package.files, diagnostics);
+        }
+    }
+    if (package.files.empty())
+        diagnostics.warnings.push_back(description.name + ": the package holds no file");
+}
+
+std::string Utf8(const std::u16string& text)
+{
+    return Utf16ToUtf8(text);
+}
+
+void CheckOverlaps(const std::vector<PackageContent>& contents, Diagnostics& diagnostics)
+{
+    std::set<std::string> reported;
+    for (const Machine& machine : kMachines) {
+        std::vector<Overlap> overlaps;
+        InstallOn(contents, machine, overlaps);
+        for (const Overlap& overlap : overlaps) {
+            const PackageContent& earlier = contents[overlap.earlier];
+            const PackageContent& later = contents[overlap.later];
+            std::string message;
+            if (overlap.earlier == overlap.later)
+                message = later.name + ": " + Utf8(overlap.path)
+                    + " is there twice (names differing only in case are one file on Windows)";
+            else
+                message = Utf8(overlap.path) + " is installed by both " + earlier.name + " (" + KindText(earlier.kind)
+                    + ") and " + later.name + " (" + KindText(later.kind) + "), which one machine installs together";
+            if (reported.insert(message).second)
+                diagnostics.errors.push_back(message);
+        }
+    }
+}
+
+} // namespace
+
+bool PlanRelease(const ReleaseDescription& description, ReleasePlan& plan, Diagnostics& diagnostics)
+{
+    const size_t errorsBefore = diagnostics.errors.size();
+    plan = ReleasePlan();
+    plan.uninstaller = description.uninstaller;
+    FileInfo uninstaller;
+    std::string error;
+    if (!GetFileInfo(description.uninstaller, uninstaller, error))
+        diagnostics.errors.push_back("uninstaller: " + error);
+    else if (uninstaller.isFolder || uninstaller.size == 0)
+        diagnostics.errors.push_back("uninstaller: " + description.uninstaller + " is not a program");
+
+    std::set<std::string> names;
+    for (const char* reserved : kReservedNames)
+        names.insert(Lower(reserved));
+    std::vector<PackageContent> contents;
+    for (const PackageDescription& packageDescription : description.packages) {
+        const std::string where
+            = "package \"" + packageDescription.name + "\" (line " + std::to_string(packageDescription.line) + ") ";
+        const std::string problem = CheckPackageName(packageDescription.name);
+        if (!problem.empty())
+            diagnostics.errors.push_back(where + problem);
+        else if (!names.insert(Lower(packageDescription.name)).second)
+            diagnostics.errors.push_back(where + "has the name of another file of the release");
+        if (!IsKnownKind(packageDescription.kind))
+            diagnostics.warnings.push_back(where + "has kind " + std::to_string(packageDescription.kind)
+                + ": the installer lists it but installs it on no machine");
+        PlannedPackage package;
+        PlanPackage(packageDescription, package, diagnostics);
+        PackageContent content {package.name, package.kind, {}};
+        for (const PlannedFile& file : package.files) {
+            std::u16string path;
+            Utf8ToUtf16(file.installedPath, path);
+            content.files.push_back({path, file.crc, 0});
+        }
+        contents.push_back(content);
+        plan.packages.push_back(package);
+    }
+    CheckOverlaps(contents, diagnostics);
+
+    std::vector<InstalledFile> differing;
+    plan.verified = FilesOnEveryMachine(contents, differing);
+    for (const InstalledFile& file : differing)
+        diagnostics.notes.push_back(
+            "not in filecrc.txt, as the two kinds of machine get different files there: " + Utf8(file.path));
+    return diagnostics.errors.size() == errorsBefore;
+}
+
+std::string ManifestFile(const ReleasePlan& plan)
+{
+    std::vector<std::u16string> lines;
+    for (const PlannedPackage& package : plan.packages) {
+        std::u16string line;
+        Utf8ToUtf16(package.name + ";" + std::to_string(package.value) + ";" + std::to_string(package.kind), line);
+        lines.push_back(line);
+    }
+    return EncodeServedText(lines);
+}
+
+std::string CrcListFile(const ReleasePlan& plan)
+{
+    std::vector<std::u16string> lines;
+    for (const InstalledFile& file : plan.verified) {
+        std::u16string line;
+        Utf8ToUtf16(BackslashPath(Utf8(file.path)) + ";" + std::to_string(file.crc), line);
+        lines.push_back(line);
+    }
+    return EncodeServedText(lines);
+}
+
+namespace {
+
+bool WritePackage(const PlannedPackage& package, const std::string& folder, std::string& error)
+{
+    ZipWriter zip;
+    for (const PlannedFile& file : package.files) {
+        std::string data;
+        if (!ReadWholeFile(file.source, data, error))
+            return false;
+        if (Crc32(data) != file.crc) {
+            error = file.source + " changed while the release was being built";
+            return false;
+        }
+        if (!zip.Add(file.storedName, data, file.modified, file.attributes, error)) {
+            error = package.name + ": " + file.installedPath + ": " + error;
+            return false;
+        }
+    }
+    std::string archive;
+    return zip.Finish(archive, error) && WriteWholeFile(folder + "/" + package.name, archive, error);
+}
+
+bool WriteAll(const ReleasePlan& plan, const std::string& folder, std::string& error)
+{
+    for (const PlannedPackage& package : plan.packages) {
+        if (!WritePackage(package, folder, error))
+            return false;
+    }
+    std::string uninstaller;
+    return WriteWholeFile(folder + "/orbsetup.txt", ManifestFile(plan), error)
+        && WriteWholeFile(folder + "/filecrc.txt", CrcListFile(plan), error)
+        && ReadWholeFile(plan.uninstaller, uninstaller, error)
+        && WriteWholeFile(folder + "/UnInstall.exe", uninstaller, error);
+}
+
+} // namespace
+
+bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics)
+{
+    std::string target = output;
+    while (target.size() > 1 && (target.back() == '/' || target.back() == '\\'))
+        target.pop_back();
+    FileInfo existing;
+    std::string error;
+    if (PathExists(target) && GetFileInfo(target, existing, error) && !existing.isFolder) {
+        diagnostics.errors.push_back(target + " is a file, not a release folder");
+        return false;
+    }
+    std::string temp;
+    if (!MakeSiblingTempFolder(target, temp, error)) {
+        diagnostics.errors.push_back(error);
+        return false;
+    }
+    if (!WriteAll(plan, temp, error) || !ReplaceFolder(temp, target, error)) {
+        RemoveTree(temp);
+        diagnostics.errors.push_back(error + "; " + target + " is unchanged");
+        return false;
+    }
+    return true;
+}
+
+} // namespace publish

@@ -1,0 +1,39 @@
+#pragma once
+#include "Description.h"
+#include "Diagnostics.h"
+#include "Rules.h"
+
+namespace publish {
+
+struct PlannedFile {
+    std::string source;
+    std::string installedPath; // "/" separated, UTF-8
+    std::string storedName; // code page 936
+    uint32_t crc = 0;
+    int64_t modified = 0;
+    uint32_t attributes = 0;
+};
+
+struct PlannedPackage {
+    std::string name;
+    int32_t kind = 0;
+    int32_t value = 0;
+    std::vector<PlannedFile> files;
+};
+
+struct ReleasePlan {
+    std::string uninstaller;
+    std::vector<PlannedPackage> packages;
+    std::vector<InstalledFile> verified; // the CRC list, in order
+};
+
+// Reads every source file and applies the installer's rules; false when anything is refused.
+bool PlanRelease(const ReleaseDescription& description, ReleasePlan& plan, Diagnostics& diagnostics);
+
+std::string ManifestFile(const ReleasePlan& plan);
+std::string CrcListFile(const ReleasePlan& plan);
+
+// Builds the release beside `output` and then puts it in its place; on failure `output` is untouched.
+bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics);
+
+} // namespace publish

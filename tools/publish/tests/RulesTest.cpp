@@ -1,0 +1,121 @@
+#include "Rules.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+using namespace publish;
+
+TEST(Sanitise, DropsWhatTheInstallerDrops)
+{
+    EXPECT_EQ(SanitiseItemName(u"C:/x.dll"), u"x.dll");
+    EXPECT_EQ(SanitiseItemName(u"/x.dll"), u"x.dll");
+    EXPECT_EQ(SanitiseItemName(u"\\x.dll"), u"x.dll");
+    EXPECT_EQ(SanitiseItemName(u"../x.dll"), u"x.dll");
+    EXPECT_EQ(SanitiseItemName(u"a/../../x.dll"), u"x.dll");
+    EXPECT_EQ(SanitiseItemName(u"a\\..\\b\\x.dll"), u"b\\x.dll");
+    EXPECT_EQ(SanitiseItemName(u"sub/a.dll"), u"sub/a.dll");
+    EXPECT_EQ(SanitiseItemName(u"a..b/c"), u"a..b/c");
+}
+
+TEST(PackageName, FitsTheManifestAndTheDownloadUrl)
+{
+    EXPECT_EQ(CheckPackageName(std::string(27, 'p') + ".zip"), "");
+    EXPECT_NE(CheckPackageName(std::string(28, 'p') + ".zip"), "");
+    for (const char* bad : {"", "ui/core.zip", "ui\\core.zip", "a;b.zip", "a b.zip", "\xE8\xAF\xB4.zip", "CON",
+             "nul.zip", "core.", "a#b.zip", "a%20.zip"})
+        EXPECT_NE(CheckPackageName(bad), "") << bad;
+    EXPECT_EQ(CheckPackageName("ui-basic_2(1).zip"), "");
+}
+
+TEST(InstalledPath, RefusesNamesTheExtractionWouldRewrite)
+{
+    std::string stored;
+    for (const char* bad : {"../x.dll", "a/../x.dll", "/x.dll", "C:x.dll", "a\\b.dll", "a//b.dll", "./a.dll"})
+        EXPECT_NE(CheckInstalledPath(bad, stored), "") << bad;
+}
+
+TEST(InstalledPath, RefusesNamesWindowsOrTheListsCannotHold)
+{
+    std::string stored;
+    for (const char* bad : {"x.", "dir /a.dll", "aux.txt", "sub/Com1.log", "a?b", "a;b.dll", "a:b", "a\rb", "a|b"})
+        EXPECT_NE(CheckInstalledPath(bad, stored), "") << bad;
+    EXPECT_EQ(CheckInstalledPath("auxiliary/console.txt", stored), "");
+}
+
+TEST(InstalledPath, StoresCodePage936AndRefusesWhatItLacks)
+{
+    std::string stored;
+    ASSERT_EQ(CheckInstalledPath("docs/\xE8\xAF\xB4\xE6\x98\x8E.txt", stored), "");
+    EXPECT_EQ(stored, "docs/\xCB\xB5\xC3\xF7.txt");
+    EXPECT_NE(CheckInstalledPath("smile\xF0\x9F\x98\x80.txt", stored), "");
+    EXPECT_NE(CheckInstalledPath("caf\xC3\xA9\xCC\x81\xE0\xB8\x81.txt", stored), "");
+}
+
+TEST(InstalledPath, FitsTheInstallersPathBuffers)
+{
+    // "C:\Larkspire\" takes 13 of the 259 characters.
+    std::string stored;
+    EXPECT_EQ(CheckInstalledPath("d/" + std::string(244, 'a'), stored), "");
+    EXPECT_NE(CheckInstalledPath("d/" + std::string(245, 'a'), stored), "");
+    // 130 Chinese characters fit the 259 characters but not the 259 bytes of a stored name.
+    std::string wide;
+    for (int i = 0; i < 130; ++i)
+        wide += "\xE8\xAF\xB4";
+    EXPECT_NE(CheckInstalledPath(wide, stored), "");
+}
+
+namespace {
+
+PackageContent Package(const char* name, int32_t kind, std::vector<InstalledFile> files)
+{
+    return PackageContent {name, kind, files};
+}
+
+} // namespace
+
+TEST(Machines, KindOneGoesEverywhereTwoAndThreeAreAlternatives)
+{
+    EXPECT_TRUE(InstalledOn(1, kMachines[0]) && InstalledOn(1, kMachines[1]));
+    EXPECT_TRUE(InstalledOn(2, kMachines[0]) && !InstalledOn(2, kMachines[1]));
+    EXPECT_TRUE(!InstalledOn(3, kMachines[0]) && InstalledOn(3, kMachines[1]));
+    EXPECT_TRUE(!InstalledOn(4, kMachines[0]) && !InstalledOn(4, kMachines[1]));
+}
+
+TEST(Machines, OverlapsOnlyWherePackagesMeet)
+{
+    const std::vector<PackageContent> packages = {
+        Package("core", 1, {{u"a.dll", 1, 0}, {u"Sub/b.dll", 2, 0}}),
+        Package("ui2", 2, {{u"ui/skin", 3, 0}, {u"sub\\B.DLL", 4, 0}}),
+        Package("ui3", 3, {{u"ui/skin", 5, 0}}),
+        Package("never", 9, {{u"a.dll", 6, 0}}),
+    };
+    std::vector<Overlap> overlaps;
+    const auto withFont = InstallOn(packages, kMachines[0], overlaps);
+    ASSERT_EQ(overlaps.size(), 1u);
+    EXPECT_EQ(overlaps[0].earlier, 0u);
+    EXPECT_EQ(overlaps[0].later, 1u);
+    EXPECT_EQ(withFont.at(PathKey(u"sub/b.dll")).crc, 4u);
+    EXPECT_EQ(withFont.at(PathKey(u"a.dll")).crc, 1u);
+    overlaps.clear();
+    const auto withoutFont = InstallOn(packages, kMachines[1], overlaps);
+    EXPECT_TRUE(overlaps.empty());
+    EXPECT_EQ(withoutFont.at(PathKey(u"ui/skin")).crc, 5u);
+}
+
+TEST(Machines, OnlyFilesEqualOnEveryMachineCanBeListed)
+{
+    const std::vector<PackageContent> packages = {
+        Package("core", 1, {{u"a.dll", 1, 0}}),
+        Package("ui2", 2, {{u"ui/font.ini", 2, 0}, {u"ui/layout.ini", 3, 0}, {u"ui/only2", 4, 0}}),
+        Package("ui3", 3, {{u"ui/font.ini", 5, 0}, {u"UI/Layout.ini", 3, 0}}),
+        Package("never", 0, {{u"x.dll", 6, 0}}),
+    };
+    std::vector<InstalledFile> differing;
+    const auto common = FilesOnEveryMachine(packages, differing);
+    ASSERT_EQ(common.size(), 2u);
+    EXPECT_EQ(common[0].path, u"a.dll");
+    EXPECT_EQ(PathKey(common[1].path), PathKey(u"ui/layout.ini"));
+    ASSERT_EQ(differing.size(), 2u);
+    EXPECT_EQ(differing[0].path, u"ui/font.ini");
+    EXPECT_EQ(differing[1].path, u"ui/only2");
+}
