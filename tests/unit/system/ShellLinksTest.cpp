@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SystemTestSupport.h"
@@ -253,18 +254,35 @@ TEST_F(ShellLinksTest, OfTwoOlderLinksOnlyTheFirstOneMetIsDeleted)
     EXPECT_EQ(Sorted({order[1], L"Mirevale.lnk"}), Sorted(ListFolder(m_strDesktop)));
 }
 
-TEST_F(ShellLinksTest, RemoveDuplicateLinkKeepsTheLinkOfTheGivenName)
+TEST_F(ShellLinksTest, RemoveDuplicateLinkKeepsTheLinkOfTheGivenNameAndStopsThere)
 {
     std::wstring strFolder = m_strDesktop + L"/";
     ASSERT_TRUE(WriteLink(m_strDesktop + L"\\mirevale.LNK", ClientTarget(), L"own name, other case"));
-    ASSERT_TRUE(WriteLink(m_strDesktop + L"\\Later.lnk", ClientTarget(), L"met after the own link, if at all"));
-    std::vector<std::wstring> order = ListFolder(m_strDesktop);
-
     RemoveDuplicateLink(strFolder.c_str(), ClientTarget().c_str(), g_szDisplayName);
+    EXPECT_EQ(std::vector<std::wstring> {L"mirevale.LNK"}, ListFolder(m_strDesktop));
 
-    // The search ends at the first match; only a match under another name goes.
+    ASSERT_TRUE(WriteLink(m_strDesktop + L"\\Later.lnk", ClientTarget(), L"goes only when met first"));
+    std::vector<std::wstring> order = ListFolder(m_strDesktop);
+    RemoveDuplicateLink(strFolder.c_str(), ClientTarget().c_str(), g_szDisplayName);
     std::vector<std::wstring> expected = order[0] == L"Later.lnk" ? std::vector<std::wstring> {L"mirevale.LNK"} : order;
     EXPECT_EQ(Sorted(expected), Sorted(ListFolder(m_strDesktop)));
+}
+
+// Each shortcut initialises COM for the calling thread and releases it again.
+TEST_F(ShellLinksTest, CreateShellLinkLeavesTheThreadWithoutCom)
+{
+    HRESULT hrAfter = E_FAIL;
+    std::thread worker([&] {
+        WCHAR szFolder[MAX_PATH];
+        wcscpy(szFolder, m_strDesktop.c_str());
+        CreateShellLink(L"Worker", m_strSetup.c_str(), ClientTarget().c_str(), Icon().c_str(), szFolder, nullptr);
+        hrAfter = CoInitialize(nullptr);
+        if (SUCCEEDED(hrAfter))
+            CoUninitialize();
+    });
+    worker.join();
+    EXPECT_EQ(S_OK, hrAfter) << "S_FALSE: COM was still initialised";
+    EXPECT_EQ(std::vector<std::wstring> {L"Worker.lnk"}, ListFolder(m_strDesktop));
 }
 
 // Without a Desktop value the link would otherwise land in, and older links be deleted from, whatever
