@@ -1,0 +1,46 @@
+#include <memory>
+
+#include "core/SetupDlg.h"
+#include "core/ZipLayer.h"
+#include "support/Log.h"
+
+namespace {
+
+struct ZipCloser {
+    void operator()(ZipArchive* hZip) const { CloseZipArchive(hZip); }
+};
+
+} // namespace
+
+BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder)
+{
+    if (pszArchive == nullptr || pszFolder == nullptr) {
+        LogError(L"[CSetupDlg::UnZip] 原文件=%s  目标文件=%s", pszArchive, pszFolder);
+        return FALSE;
+    }
+    std::unique_ptr<ZipArchive, ZipCloser> zip(OpenZip(pszArchive, nullptr));
+    if (!zip) {
+        LogError(L"[CSetupDlg::UnZip] OpenZip %s failed", pszArchive);
+        return FALSE;
+    }
+    SetZipTargetFolder(zip.get(), pszFolder);
+
+    ZipItemInfo info = {};
+    QueryZipItem(zip.get(), -1, &info);
+    int nCount = info.nIndex;
+    for (int i = 0; i < nCount; ++i) {
+        // Within the count a query fails only on a damaged record; skipping that item would report
+        // a partial installation as complete.
+        if (QueryZipItem(zip.get(), i, &info) != ZR_OK) {
+            LogError(L"[CSetupDlg::UnZip] QueryZipItem %d failed", i);
+            return FALSE;
+        }
+        if (info.nCompressedSize == 0 || info.szName[0] == L'\0')
+            continue;
+        if (UnzipItem(zip.get(), i, info.szName) != ZR_OK) {
+            LogError(L"[CSetupDlg::UnZip] UnzipItem %s failed", info.szName);
+            return FALSE;
+        }
+    }
+    return TRUE;
+}

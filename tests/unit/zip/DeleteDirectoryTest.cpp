@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "TestFiles.h"
+#include "ZipBuilder.h"
+#include "ZipTestSupport.h"
+#include "core/SetupDlg.h"
+#include "support/Log.h"
+
+namespace {
+
+class DeleteDirectoryTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_strSandbox = MakeTempFolder(L"deldir");
+        ASSERT_FALSE(m_strSandbox.empty());
+        m_strFolder = m_strSandbox + L"\\Larkspire";
+        ASSERT_TRUE(CreateDirectoryW(m_strFolder.c_str(), nullptr));
+    }
+    void TearDown() override { RemoveTree(m_strSandbox); }
+
+    void Make(const std::wstring& strRelative)
+    {
+        std::wstring strPath = m_strFolder + L"\\" + strRelative;
+        if (strPath.back() == L'\\')
+            ASSERT_TRUE(CreateDirectoryW(strPath.c_str(), nullptr)) << Narrow(strPath);
+        else
+            ASSERT_TRUE(WriteTextFile(strPath, "data")) << Narrow(strPath);
+    }
+
+    std::wstring m_strSandbox;
+    std::wstring m_strFolder;
+};
+
+TEST_F(DeleteDirectoryTest, RemovesTheWholeTreeDepthFirst)
+{
+    for (const WCHAR* psz : {L"a.dll", L"sub\\", L"sub\\b.dll", L"sub\\deep\\", L"sub\\deep\\c.dll", L"empty\\"})
+        Make(psz);
+    SetFileAttributesW((m_strFolder + L"\\sub\\b.dll").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    WriteTextFile(m_strSandbox + L"\\beside.txt", "stays");
+
+    EXPECT_TRUE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    EXPECT_FALSE(Exists(m_strFolder));
+    EXPECT_EQ(std::set<std::wstring> {L"beside.txt"}, ListTree(m_strSandbox));
+}
+
+TEST_F(DeleteDirectoryTest, ReadOnlyFileStaysWithTheFoldersAboveIt)
+{
+    for (const WCHAR* psz :
+        {L"a.dll", L"keep\\", L"keep\\inner\\", L"keep\\inner\\ro.dll", L"keep\\other.dll", L"gone\\", L"gone\\x.dll"})
+        Make(psz);
+    SetFileAttributesW((m_strFolder + L"\\keep\\inner\\ro.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_FALSE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    EXPECT_EQ((std::set<std::wstring> {L"keep\\", L"keep\\inner\\", L"keep\\inner\\ro.dll"}), ListTree(m_strFolder));
+}
+
+TEST_F(DeleteDirectoryTest, ExtractedReadOnlyFileSurvivesTheNextRemoval)
+{
+    ZipEntry readOnly = DeflatedEntry("bin/locked.dll", "L");
+    readOnly.dwExternal = FILE_ATTRIBUTE_READONLY;
+    std::wstring strArchive = m_strSandbox + L"\\pkg.zip";
+    ASSERT_TRUE(WriteTextFile(strArchive, BuildZip({readOnly, DeflatedEntry("free.dll", "F")})));
+    ASSERT_TRUE(CSetupDlg::UnZip(strArchive.c_str(), m_strFolder.c_str()));
+
+    EXPECT_FALSE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    EXPECT_EQ((std::set<std::wstring> {L"bin\\", L"bin\\locked.dll"}), ListTree(m_strFolder));
+}
+
+TEST_F(DeleteDirectoryTest, MissingFolderGivesFalse)
+{
+    EXPECT_FALSE(CSetupDlg::DeleteDirectory((m_strSandbox + L"\\none").c_str()));
+}
+
+TEST_F(DeleteDirectoryTest, NamesThatDoNotFitAreSkippedAndKeepTheirFolder)
+{
+    // "folder\name" fits 259 characters, "folder//name" does not.
+    std::wstring strName(258 - m_strFolder.size(), L'n');
+    Make(strName);
+    Make(L"short.dll");
+    EXPECT_FALSE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    EXPECT_EQ(std::set<std::wstring> {strName}, ListTree(m_strFolder));
+}
+
+// The cases below either hand DeleteDirectory a drive root or need Unix symbolic links made beside
+// the Windows side: test_zip.py runs them in a prefix of their own and checks the drive afterwards.
+const WCHAR* PreparedFolder()
+{
+    return _wgetenv(L"MIREVALE_ZIP_PREPARED");
+}
+
+TEST(DeleteDirectoryPrepared, RefusesEmptyPathsAndDriveRoots)
+{
+    if (PreparedFolder() == nullptr)
+        GTEST_SKIP() << "run by tests/e2e/test_zip.py in a prefix of its own";
+    std::wstring strLog = std::wstring(PreparedFolder()) + L"\\roots.log";
+    wcscpy(g_szLogPath, strLog.c_str());
+    SetCurrentDirectoryW(PreparedFolder());
+    for (const WCHAR* psz : {L"", L"C:", L"C:\\", L"C:/", L"c:\\\\", L"\\", L"/", L"//", L"\\\\", L"C:\\."}) {
+        EXPECT_FALSE(CSetupDlg::DeleteDirectory(psz)) << Narrow(psz);
+        EXPECT_TRUE(Exists(L"C:\\windows\\system32")) << Narrow(psz);
+    }
+    EXPECT_FALSE(CSetupDlg::DeleteDirectory(nullptr));
+    std::wstring strText = Utf16(ReadFileBytes(strLog));
+    EXPECT_NE(std::wstring::npos, strText.find(L"[CSetupDlg::DeleteDirectory] refused folder=C:\\\r\n"));
+    g_szLogPath[0] = L'\0';
+}
+
+TEST(DeleteDirectoryPrepared, LinksInsideAreNeverEntered)
+{
+    if (PreparedFolder() == nullptr)
+        GTEST_SKIP() << "run by tests/e2e/test_zip.py in a prefix of its own";
+    std::wstring strFolder = std::wstring(PreparedFolder()) + L"\\Larkspire";
+    ASSERT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT),
+        GetFileAttributesW((strFolder + L"\\link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)
+        << "the script makes Larkspire\\link a symbolic link";
+    CSetupDlg::DeleteDirectory(strFolder.c_str());
+    // What the links point at is checked by the script; here: everything else went.
+    for (const std::wstring& strPath : ListTree(strFolder))
+        EXPECT_TRUE(strPath.find(L"link") == 0) << Narrow(strPath);
+}
+
+TEST(DeleteDirectoryPrepared, LinkGivenAsTheFolderIsNotEntered)
+{
+    if (PreparedFolder() == nullptr)
+        GTEST_SKIP() << "run by tests/e2e/test_zip.py in a prefix of its own";
+    std::wstring strLink = std::wstring(PreparedFolder()) + L"\\toplink";
+    ASSERT_TRUE(GetFileAttributesW(strLink.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    CSetupDlg::DeleteDirectory(strLink.c_str());
+}
+
+TEST(UnZipPrepared, LinkOnTheWayFailsTheItem)
+{
+    if (PreparedFolder() == nullptr)
+        GTEST_SKIP() << "run by tests/e2e/test_zip.py in a prefix of its own";
+    std::wstring strTarget = std::wstring(PreparedFolder()) + L"\\Target";
+    std::wstring strArchive = std::wstring(PreparedFolder()) + L"\\through-link.zip";
+    ASSERT_TRUE(WriteTextFile(strArchive, BuildZip({DeflatedEntry("linked/evil.dll", "E")})));
+    EXPECT_FALSE(CSetupDlg::UnZip(strArchive.c_str(), strTarget.c_str()));
+}
+
+} // namespace
