@@ -145,9 +145,6 @@ std::string CheckInstalledPath(const std::string& path, std::string& stored)
     std::string ansi, back;
     if (!ToCodePage936(path, ansi) || !FromCodePage936(ansi, back) || back != path)
         return "cannot be written in code page 936, from which the installer reads item names";
-    if (ansi.size() > kMaxStoredNameBytes)
-        return "takes " + std::to_string(ansi.size()) + " bytes in code page 936; at most "
-            + std::to_string(kMaxStoredNameBytes) + " fit the installer's name buffer";
     stored = ansi;
     return std::string();
 }

@@ -11,8 +11,6 @@ namespace publish {
 constexpr const char16_t* kInstallFolder = u"C:\\Larkspire\\";
 constexpr size_t kMaxPathUnits = 259;
 constexpr size_t kMaxPackageNameUnits = 31;
-// Stored item names are read as ANSI bytes into a path-sized buffer.
-constexpr size_t kMaxStoredNameBytes = 259;
 
 // The two kinds of machine: with the font the UI package needs (kind 2), without it (kind 3).
 struct Machine {

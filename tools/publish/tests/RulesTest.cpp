@@ -57,11 +57,12 @@ TEST(InstalledPath, FitsTheInstallersPathBuffers)
     std::string stored;
     EXPECT_EQ(CheckInstalledPath("d/" + std::string(244, 'a'), stored), "");
     EXPECT_NE(CheckInstalledPath("d/" + std::string(245, 'a'), stored), "");
-    // 130 Chinese characters fit the 259 characters but not the 259 bytes of a stored name.
-    std::string wide;
-    for (int i = 0; i < 130; ++i)
-        wide += "\xE8\xAF\xB4";
-    EXPECT_NE(CheckInstalledPath(wide, stored), "");
+    // Characters, not bytes: 244 Chinese characters take 488 bytes in code page 936.
+    std::string chinese;
+    for (int i = 0; i < 244; ++i)
+        chinese += "\xE8\xAF\xB4";
+    EXPECT_EQ(CheckInstalledPath("d/" + chinese, stored), "");
+    EXPECT_NE(CheckInstalledPath("d/" + chinese + "\xE8\xAF\xB4", stored), "");
 }
 
 namespace {

@@ -1,0 +1,224 @@
+"""The publisher as a program: its output read back with Python's own zip and text readers, its refusals,
+--check over HTTP, and publish-sample.sh."""
+
+import contextlib
+import functools
+import http.server
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import threading
+import unittest
+import zipfile
+import zlib
+from pathlib import Path
+
+PUBLISH = os.environ.get("MIREVALE_PUBLISH", "mirevale-publish")
+SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[3]))
+MTIME = 1765200000
+
+
+def run(*args, **kwargs):
+    return subprocess.run([PUBLISH, *map(str, args)], capture_output=True, text=True, **kwargs)
+
+
+def served_lines(data):
+    """Lines of a served list, which must be UTF-16LE with a byte-order mark and CR LF after each line."""
+    assert data[:2] == b"\xff\xfe", data[:2]
+    text = data[2:].decode("utf-16-le")
+    assert text.endswith("\r\n") and "\n" not in text.replace("\r\n", ""), repr(text)
+    return text[:-2].split("\r\n")
+
+
+def local_extra(archive, info):
+    """The extra field of an item's local header, which is the one the installer reads."""
+    with open(archive, "rb") as f:
+        f.seek(info.header_offset)
+        header = f.read(30)
+        name_len, extra_len = struct.unpack("<HH", header[26:30])
+        f.seek(info.header_offset + 30 + name_len)
+        return f.read(extra_len)
+
+
+def ut_mtime(extra):
+    while len(extra) >= 4:
+        tag, size = struct.unpack("<HH", extra[:4])
+        if tag == 0x5455 and extra[4] & 1:
+            return struct.unpack("<i", extra[5:9])[0]
+        extra = extra[4 + size:]
+    return None
+
+
+def write(path, data):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(data)
+    os.utime(path, (MTIME, MTIME))
+
+
+@contextlib.contextmanager
+def serve(folder):
+    """Serves `folder` at http://127.0.0.1:PORT/EX/ like the download server."""
+
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def translate_path(self, path):
+            return super().translate_path(path[len("/EX"):] if path.startswith("/EX/") else "/missing/")
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=str(folder)))
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield f"http://127.0.0.1:{server.server_port}/EX/"
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
+class Fixture(unittest.TestCase):
+    def setUp(self):
+        self.root = Path(tempfile.mkdtemp(prefix="publish-cli-"))
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.files = {
+            "core/iQorRemote.exe": b"MZ" + bytes(range(256)) * 40,
+            "core/config/ORB.System.config": b"[Server]\r\nAddress=127.0.0.1\r\n",
+            "core/docs/\u8bf4\u660e.txt": "readme".encode(),
+            "ui2/ui/font.ini": b"Face=A\r\n",
+            "ui3/ui/font.ini": b"Face=B\r\n",
+        }
+        for name, data in self.files.items():
+            write(self.root / "src" / name, data)
+        write(self.root / "bin" / "UnInstall.exe", b"MZ uninstaller")
+        self.description = self.root / "release.txt"
+        self.description.write_text("uninstaller ${BIN}/UnInstall.exe\n"
+                                    "package core.zip 1\n  folder src/core\n"
+                                    "package ui2.zip 2\n  folder src/ui2\n"
+                                    "package ui3.zip 3\n  folder src/ui3\n", encoding="utf-8")
+        self.out = self.root / "out"
+
+    def publish(self, *extra):
+        return run("--set", f"BIN={self.root / 'bin'}", *extra, self.description, self.out)
+
+
+class PublishedFiles(Fixture):
+    def setUp(self):
+        super().setUp()
+        result = self.publish()
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_zip_items_are_what_the_installer_extracts(self):
+        archive = self.out / "core.zip"
+        with zipfile.ZipFile(archive) as z:
+            infos = z.infolist()
+            # Names are code page 936 bytes with "/" and no UTF-8 flag, so zipfile shows them as cp437.
+            names = [i.filename.encode("cp437").decode("gbk") if i.flag_bits & 0x800 == 0 else None for i in infos]
+            self.assertEqual(names, ["config/ORB.System.config", "docs/\u8bf4\u660e.txt", "iQorRemote.exe"])
+            for info, name in zip(infos, names):
+                self.assertEqual(info.create_system, 0, name)
+                self.assertEqual(info.external_attr, 0x20, name)
+                self.assertEqual(info.compress_type, zipfile.ZIP_DEFLATED, name)
+                self.assertGreater(info.compress_size, 0, name)
+                self.assertEqual(z.read(info), self.files["core/" + name])
+                self.assertEqual(ut_mtime(local_extra(archive, info)), MTIME, name)
+                self.assertEqual(ut_mtime(info.extra), MTIME, name)
+
+    def test_lists_are_utf16_with_backslashes_and_unsigned_crcs(self):
+        self.assertEqual(served_lines((self.out / "orbsetup.txt").read_bytes()),
+                         ["core.zip;0;1", "ui2.zip;0;2", "ui3.zip;0;3"])
+        expected = [f"{name.replace('/', chr(92))};{zlib.crc32(self.files['core/' + name])}"
+                    for name in ("config/ORB.System.config", "docs/\u8bf4\u660e.txt", "iQorRemote.exe")]
+        self.assertEqual(served_lines((self.out / "filecrc.txt").read_bytes()), expected)
+        self.assertEqual((self.out / "UnInstall.exe").read_bytes(), b"MZ uninstaller")
+
+
+class Refusals(Fixture):
+    def test_refusal_names_the_culprit_and_keeps_the_old_release(self):
+        self.assertEqual(self.publish().returncode, 0)
+        before = {p.name: p.read_bytes() for p in self.out.iterdir()}
+        with self.description.open("a") as f:
+            f.write("package this-name-is-far-too-long-1.zip 1\n  folder src/core\n")
+        write(self.root / "src/core/empty.dat", b"")
+        result = self.publish()
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("this-name-is-far-too-long-1.zip", result.stderr)
+        self.assertIn("empty.dat", result.stderr)
+        self.assertEqual({p.name: p.read_bytes() for p in self.out.iterdir()}, before)
+        self.assertEqual(sorted(p.name for p in self.root.iterdir()), ["bin", "out", "release.txt", "src"])
+
+    def test_read_only_files_are_published_writable_with_a_warning(self):
+        (self.root / "src/core/iQorRemote.exe").chmod(0o444)
+        result = self.publish()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("warning: core.zip: iQorRemote.exe", result.stderr)
+        with zipfile.ZipFile(self.out / "core.zip") as z:
+            self.assertEqual(z.getinfo("iQorRemote.exe").external_attr, 0x20)
+
+    def test_usage_errors(self):
+        self.assertEqual(run().returncode, 2)
+        self.assertEqual(run("--bogus", self.description, self.out).returncode, 2)
+        result = run(self.description, self.out)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("${BIN}", result.stderr)
+
+
+class CheckOverHttp(Fixture):
+    def setUp(self):
+        super().setUp()
+        self.assertEqual(self.publish().returncode, 0)
+
+    def test_a_good_release_passes(self):
+        with serve(self.out) as url:
+            result = run("--check", url)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("kinds 1+2 gets 5 files; 3 of them match", result.stdout)
+
+    def test_a_broken_release_is_rejected_with_reasons(self):
+        (self.out / "ui3.zip").unlink()
+        crc = zlib.crc32(b"Face=A\r\n")
+        (self.out / "filecrc.txt").write_bytes(b"\xff\xfe" + f"ui\\font.ini;{crc}\r\n".encode("utf-16-le"))
+        with serve(self.out) as url:
+            result = run("--check", url)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("ui3.zip is missing", result.stderr)
+        self.assertIn("ui\\font.ini is not installed on a machine with kinds 1+3", result.stderr)
+
+    def test_no_server_is_an_error(self):
+        with serve(self.out) as url:
+            pass
+        result = run("--check", url)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("cannot connect", result.stderr)
+        self.assertEqual(run("--check", "https://127.0.0.1/EX/").returncode, 1)
+
+
+class SampleRelease(unittest.TestCase):
+    def test_publish_sample_builds_a_release_the_installer_accepts(self):
+        root = Path(tempfile.mkdtemp(prefix="publish-sample-"))
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        write(root / "build/sample/iQorRemote.exe", b"MZ sample client")
+        write(root / "build/sample/UnInstall.exe", b"MZ sample uninstaller")
+        extra = []
+        if not (SOURCE / "sample/files/favicon.ico").exists():
+            icon = root / "favicon.ico"
+            write(icon, struct.pack("<HHH", 0, 1, 1) + bytes(16) + bytes(range(40)))
+            extra = ["--set", f"ICON={icon}"]
+        env = dict(os.environ, MIREVALE_PUBLISH=PUBLISH)
+        result = subprocess.run([SOURCE / "tools/publish/publish-sample.sh", root / "EX", root / "build", *extra],
+                                env=env, capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(p.name for p in (root / "EX").iterdir()),
+                         ["UnInstall.exe", "core.zip", "filecrc.txt", "orbsetup.txt", "ui-basic.zip", "ui-yahei.zip"])
+        self.assertEqual(served_lines((root / "EX/orbsetup.txt").read_bytes()),
+                         ["core.zip;0;1", "ui-yahei.zip;0;2", "ui-basic.zip;0;3"])
+        listed = [line.split(";")[0] for line in served_lines((root / "EX/filecrc.txt").read_bytes())]
+        self.assertEqual(sorted(listed), ["config\\ORB.System.config", "docs\\\u8bf4\u660e.txt", "favicon.ico",
+                                          "iQorRemote.exe", "ui\\layout.ini"])
+        check = run("--check", root / "EX")
+        self.assertEqual(check.returncode, 0, check.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
