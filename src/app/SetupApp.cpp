@@ -1,6 +1,32 @@
-#include <windows.h>
+#include "app/SetupApp.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+#include "app/Globals.h"
+#include "core/SetupDlg.h"
+#include "support/GdiplusInc.h"
+
+static Gdiplus::GdiplusStartupInput s_gdiplusStartupInput;
+CSetupApp theApp;
+const std::wstring g_strBaseUrl = MIREVALE_BASE_URL;
+ULONG_PTR g_gdiplusToken = 0;
+
+BOOL CSetupApp::InitInstance()
 {
-    return 0;
+    // A failed start leaves the images absent; the window still runs and its buttons still work.
+    Gdiplus::GdiplusStartup(&g_gdiplusToken, &s_gdiplusStartupInput, nullptr);
+
+    CSetupDlg* pDlg = new CSetupDlg(nullptr);
+    SetMainWindow(pDlg);
+    pDlg->DoModal();
+    SetMainWindow(nullptr);
+    // The window waits for the install run when it is destroyed, bounded at twenty minutes; a run
+    // still going after that keeps the dialog object it works on, and the process ends under it.
+    if (pDlg->HasExited())
+        delete pDlg;
+    return FALSE;
+}
+
+int CSetupApp::ExitInstance()
+{
+    Gdiplus::GdiplusShutdown(g_gdiplusToken);
+    return CWinApp::ExitInstance();
 }

@@ -18,6 +18,7 @@ class Image;
 enum {
     IDD_SETUP_DIALOG = 102,
     WM_SETUP_PROGRESS = WM_USER + 100,
+    WM_SETUP_ARM_LAUNCH = WM_USER + 101, // the runner asks the window's thread to set the launch timer
     IDT_LAUNCH_CLIENT = 0x1234,
     IDC_STATIC_PERCENT = 1000,
     IDC_STATIC_STATUS = 1001,
@@ -56,6 +57,23 @@ public:
 protected:
     BOOL OnInitDialog() override;
     bool WindowProc(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult) override;
+
+    void OnPaint();
+    bool OnNcHitTest(POINT ptScreen, LRESULT& lResult);
+    void OnMouseMove(POINT pt);
+    bool OnLButtonUp(POINT pt);
+    void OnCloseButton();
+    void OnInstallButton();
+    void OnLaunchTimer();
+    void OnNcDestroy();
+
+private:
+    DWORD InstallPackages();
+    void PostProgress();
+    void SetStatusText(const WCHAR* pszText);
+    void ShowErrorFormat(const WCHAR* pszFormat, const WCHAR* pszName);
+    void ArmLaunchTimer();
+    void ReleaseImages();
 
 public:
     // Shared receive buffer: every download and the CRC computation; replaced only by a larger block.

@@ -97,3 +97,8 @@ void CWorkThread::WaitForExit()
     for (int nRetry = 0; dwResult == WAIT_TIMEOUT && nRetry < 600; ++nRetry)
         dwResult = WaitHandlingSentMessages(m_hThread, 1000);
 }
+
+bool CWorkThread::HasExited() const
+{
+    return m_hThread == nullptr || WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0;
+}

@@ -16,6 +16,8 @@ public:
     virtual DWORD Run() = 0;
     // Blocks until the thread has ended, at most 600,000 ms and then 600 further waits of 1,000 ms.
     void WaitForExit();
+    // True when no thread was started or the started one has ended.
+    bool HasExited() const;
 
 protected:
     static DWORD WINAPI ThreadEntry(LPVOID pParam);

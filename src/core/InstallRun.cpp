@@ -1,0 +1,193 @@
+#include "core/SetupDlg.h"
+
+#include <cstring>
+
+#include "app/Globals.h"
+#include "net/HttpDownload.h"
+#include "support/Format.h"
+#include "support/Handles.h"
+#include "support/Log.h"
+#include "system/ShellLinks.h"
+
+namespace {
+
+const int MAX_ATTEMPTS = 5;
+// The runner notes a worker that runs this long, then keeps waiting: a slow link may need longer,
+// and each network step of the worker is bounded by its own time-outs.
+const DWORD WORKER_NOTICE_MS = 300000;
+
+} // namespace
+
+void CSetupDlg::UpdateProgressText()
+{
+    WCHAR szPercent[16];
+    Format(szPercent, ARRAYSIZE(szPercent), L"%d%%", m_nProgress.load());
+    if (m_stcPercent.IsWindowAlive())
+        SetWindowTextW(m_stcPercent.GetSafeHwnd(), szPercent);
+    if (HWND hWnd = GetSafeHwnd())
+        InvalidateRect(hWnd, nullptr, FALSE);
+}
+
+void CSetupDlg::PostProgress()
+{
+    // With no window, PostMessage would post to this thread's own queue instead.
+    if (HWND hWnd = GetSafeHwnd())
+        PostMessageW(hWnd, WM_SETUP_PROGRESS, 0, 0);
+}
+
+void CSetupDlg::SetStatusText(const WCHAR* pszText)
+{
+    if (m_stcStatus.IsWindowAlive())
+        SetWindowTextW(m_stcStatus.GetSafeHwnd(), pszText);
+}
+
+void CSetupDlg::ShowErrorFormat(const WCHAR* pszFormat, const WCHAR* pszName)
+{
+    WCHAR szMessage[64];
+    Format(szMessage, ARRAYSIZE(szMessage), pszFormat, pszName);
+    ShowError(szMessage);
+}
+
+DWORD WINAPI CSetupDlg::InstallThreadProc(LPVOID pParam)
+{
+    try {
+        return static_cast<CSetupDlg*>(pParam)->InstallPackages();
+    } catch (...) {
+        LogError(L"[CSetupDlg::Execute] install stopped by an unexpected error");
+        return 1;
+    }
+}
+
+DWORD CSetupDlg::InstallPackages()
+{
+    m_nProgress = 0;
+    if (m_pRecvBuf != nullptr)
+        memset(m_pRecvBuf, 0, static_cast<size_t>(m_nRecvBufSize));
+    m_nRecvLen = 0;
+
+    int nCount = 0;
+    if (!Execute(&nCount))
+        return 1;
+
+    DeleteDirectory(m_szSetupPath);
+
+    int nIndex = 0;
+    int nAttempts = 0;
+    while (nIndex < nCount) {
+        if (WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
+            return 1;
+
+        const PackageEntry entry = m_vecPackages[static_cast<size_t>(nIndex)];
+        if (m_setKinds.count(entry.nKind) == 0 || entry.szName[0] == L'\0') {
+            ++nIndex;
+            nAttempts = 0;
+            continue;
+        }
+
+        WCHAR szStatus[64];
+        if (Format(szStatus, ARRAYSIZE(szStatus), L"正在安装%s ......", entry.szName))
+            SetStatusText(szStatus);
+
+        WCHAR szUrl[MAX_PATH];
+        WCHAR szArchive[MAX_PATH];
+        if (!Format(szUrl, ARRAYSIZE(szUrl), L"%s%s", g_strBaseUrl.c_str(), entry.szName)
+            || !Format(szArchive, ARRAYSIZE(szArchive), L"%s\\%s", m_szTempPath, entry.szName)) {
+            if (++nAttempts >= MAX_ATTEMPTS) {
+                ShowErrorFormat(L"安装%s失败", entry.szName);
+                LogError(L"[CSetupDlg::Execute] %s path too long", entry.szName);
+                return 1;
+            }
+            LogError(L"[CSetupDlg::Execute] %d %s path too long", nAttempts, entry.szName);
+            continue;
+        }
+
+        if (m_pRecvBuf != nullptr)
+            memset(m_pRecvBuf, 0, static_cast<size_t>(m_nRecvBufSize));
+        m_nRecvLen = 0;
+        if (!HttpDownload(
+                szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword, GetSafeHwnd())) {
+            if (++nAttempts >= MAX_ATTEMPTS) {
+                ShowErrorFormat(L"下载%s失败", entry.szName);
+                LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
+                return 1;
+            }
+            LogError(L"[CSetupDlg::Execute] %d download %s failed", nAttempts, szUrl);
+            continue;
+        }
+        LogNormal(L"[CSetupDlg::Execute] download %s sccuss filesize=%ld", szUrl, static_cast<long>(m_nRecvLen));
+
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
+        CFileHandle archive(CreateFileW(szArchive, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!archive) {
+            int nError = static_cast<int>(GetLastError());
+            if (++nAttempts >= MAX_ATTEMPTS) {
+                ShowErrorFormat(L"安装%s失败", entry.szName);
+                LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName, szArchive, nError);
+                return 1;
+            }
+            LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%s) Error(%d)", nAttempts, szArchive, nError);
+            continue;
+        }
+        DWORD cbWritten = 0;
+        WriteFile(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr);
+        archive.Close();
+
+        if (!UnZip(szArchive, m_szSetupPath)) {
+            if (++nAttempts >= MAX_ATTEMPTS) {
+                ShowErrorFormat(L"安装%s失败", entry.szName);
+                return 1;
+            }
+            continue;
+        }
+        DeleteFileW(szArchive);
+        ++nIndex;
+        nAttempts = 0;
+        m_nProgress = static_cast<int>(nIndex * 95.0 / nCount);
+        PostProgress();
+    }
+
+    DownloadUninstallFile();
+    m_nProgress = 97;
+    PostProgress();
+
+    if (CheckFileCRC())
+        return 0;
+    LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
+    ShowError(L"校验失败");
+    return 1;
+}
+
+DWORD CSetupDlg::Run()
+{
+    CKernelHandle worker(CreateThread(nullptr, 0, InstallThreadProc, this, 0, nullptr));
+    if (!worker) {
+        LogError(L"[CSetupDlg::Run] CreateThread error=%lu", GetLastError());
+        ShowError(L"安装失败");
+        return 1;
+    }
+    // The completion steps and the window's closing must never overlap a worker that still uses
+    // the dialog's state, so the runner waits for the worker to end, however long that takes.
+    if (WaitForSingleObject(worker.Get(), WORKER_NOTICE_MS) == WAIT_TIMEOUT) {
+        LogNormal(L"[CSetupDlg::Run] install still running after %lu ms", WORKER_NOTICE_MS);
+        WaitForSingleObject(worker.Get(), INFINITE);
+    }
+    DWORD dwStatus = 1;
+    GetExitCodeThread(worker.Get(), &dwStatus);
+    // A failed or stopped run registers nothing and starts nothing: its message stays in red.
+    if (dwStatus != 0)
+        return 1;
+
+    WriteClientConfig(0);
+    WCHAR szTarget[MAX_PATH];
+    WCHAR szIcon[MAX_PATH];
+    if (Format(szTarget, ARRAYSIZE(szTarget), L"%s/iQorRemote.exe", m_szSetupPath)
+        && Format(szIcon, ARRAYSIZE(szIcon), L"%s/favicon.ico", m_szSetupPath))
+        CreateDesktopLink(g_szDisplayName, m_szSetupPath, szTarget, szIcon);
+    SetStartShellLink();
+    m_nProgress = 100;
+    UpdateProgressText();
+    WriteRegistry();
+    ArmLaunchTimer();
+    return 1;
+}
