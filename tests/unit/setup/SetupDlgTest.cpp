@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "TestFiles.h"
+#include "core/SetupDlg.h"
+#include "support/Log.h"
+
+namespace {
+
+class SetupDlgTest : public testing::Test {
+protected:
+    void TearDown() override { g_szLogPath[0] = L'\0'; }
+};
+
+TEST_F(SetupDlgTest, ConstructionSettlesTheLocationOnDriveCAndStartsAFreshLog)
+{
+    // A log left by an earlier run is deleted when the next installer starts.
+    CreateDirectoryW(L"C:\\temp", nullptr);
+    const char stale[] = "stale";
+    ASSERT_TRUE(WriteFileBytes(L"C:\\temp\\log.txt", stale, sizeof(stale)));
+
+    CSetupDlg dlg;
+    EXPECT_STREQ(L"C:\\", dlg.m_szDriveRoot);
+    EXPECT_STREQ(L"C:\\Larkspire", dlg.m_szSetupPath);
+    EXPECT_STREQ(L"C:\\UnInstall Larkspire", dlg.m_szUnInstallPath);
+    EXPECT_STREQ(L"C:\\temp", dlg.m_szTempPath);
+    EXPECT_STREQ(L"C:\\temp\\log.txt", g_szLogPath);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"C:\\temp"));
+
+    std::wstring strLog = Utf16(ReadFileBytes(L"C:\\temp\\log.txt"));
+    EXPECT_EQ(0u, strLog.find(L"[Normal]")) << "the new log starts with this run's first record";
+    EXPECT_NE(std::wstring::npos, strLog.find(L"[CSetupDlg::GetDestPath] setuppath=C:\\Larkspire\r\n"));
+    EXPECT_EQ(std::wstring::npos, strLog.find(L"stale"));
+}
+
+TEST_F(SetupDlgTest, ConstructionPreparesTheInstallerState)
+{
+    CSetupDlg dlg;
+    ASSERT_NE(nullptr, dlg.m_pRecvBuf);
+    EXPECT_EQ(10485760, dlg.m_nRecvBufSize);
+    EXPECT_EQ(0, dlg.m_nRecvLen);
+    EXPECT_EQ(0, dlg.m_pRecvBuf[0]);
+    EXPECT_EQ(0, dlg.m_pRecvBuf[10485759]);
+    EXPECT_EQ(0, dlg.m_nProgress.load());
+    EXPECT_EQ(0, dlg.m_nState);
+    EXPECT_TRUE(dlg.m_bConfirmClose);
+    EXPECT_EQ(1, dlg.m_bAgreed);
+    EXPECT_STREQ(L"", dlg.m_szProxyUser);
+    EXPECT_STREQ(L"", dlg.m_szProxyPassword);
+    EXPECT_TRUE(dlg.m_vecPackages.empty());
+    ASSERT_EQ(2u, dlg.m_setKinds.size());
+    EXPECT_EQ(1u, dlg.m_setKinds.count(1));
+    EXPECT_EQ(CSetupDlg::IsPreferredFontInstalled() ? 1u : 0u, dlg.m_setKinds.count(2));
+    EXPECT_EQ(CSetupDlg::IsPreferredFontInstalled() ? 0u : 1u, dlg.m_setKinds.count(3));
+    EXPECT_NE(nullptr, dlg.m_hHandCursor);
+}
+
+TEST_F(SetupDlgTest, ClientConfigurationGetsTheVersionAndKeepsEverythingElse)
+{
+    CSetupDlg dlg;
+    std::wstring folder = MakeTempFolder(L"config");
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\config").c_str(), nullptr));
+    const char existing[] = "[Server]\r\nHost=example.invalid\r\n[Client]\r\nVersion=123\r\nLanguage=zh\r\n";
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\config\\ORB.System.config", existing, sizeof(existing) - 1));
+    wcscpy(dlg.m_szSetupPath, folder.c_str());
+
+    dlg.WriteClientConfig(0);
+    std::wstring strConfig = folder + L"\\config\\ORB.System.config";
+    WCHAR szValue[32] = {};
+    GetPrivateProfileStringW(L"Client", L"Version", L"", szValue, 32, strConfig.c_str());
+    EXPECT_STREQ(L"000", szValue);
+    GetPrivateProfileStringW(L"Client", L"Language", L"", szValue, 32, strConfig.c_str());
+    EXPECT_STREQ(L"zh", szValue);
+    GetPrivateProfileStringW(L"Server", L"Host", L"", szValue, 32, strConfig.c_str());
+    EXPECT_STREQ(L"example.invalid", szValue);
+
+    dlg.WriteClientConfig(7);
+    GetPrivateProfileStringW(L"Client", L"Version", L"", szValue, 32, strConfig.c_str());
+    EXPECT_STREQ(L"007", szValue);
+    dlg.WriteClientConfig(1234);
+    GetPrivateProfileStringW(L"Client", L"Version", L"", szValue, 32, strConfig.c_str());
+    EXPECT_STREQ(L"1234", szValue);
+}
+
+TEST_F(SetupDlgTest, ClientConfigurationIsNotWrittenWithoutTheConfigFolder)
+{
+    CSetupDlg dlg;
+    std::wstring folder = MakeTempFolder(L"noconfig");
+    wcscpy(dlg.m_szSetupPath, folder.c_str());
+    dlg.WriteClientConfig(0);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\config").c_str()));
+}
+
+TEST_F(SetupDlgTest, ShowErrorClearsTheConfirmationAndShowsTheMessageInRed)
+{
+    CSetupDlg dlg;
+    dlg.ShowError(L"without a window");
+    EXPECT_FALSE(dlg.m_bConfirmClose) << "a failure shown with no label still ends the confirmation";
+
+    HWND hParent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hParent);
+    RECT rc = {34, 324, 494, 342};
+    ASSERT_TRUE(dlg.m_stcStatus.Create(L"", SS_CENTER, rc, hParent, IDC_STATIC_STATUS));
+    dlg.m_bConfirmClose = TRUE;
+    dlg.ShowError(L"下载Setupconfig.txt失败");
+    EXPECT_FALSE(dlg.m_bConfirmClose);
+    EXPECT_EQ(RGB(255, 0, 0), dlg.m_stcStatus.GetTextColor());
+    EXPECT_NE(0, GetWindowLongW(dlg.m_stcStatus.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE);
+    WCHAR szText[64] = {};
+    GetWindowTextW(dlg.m_stcStatus.GetSafeHwnd(), szText, 64);
+    EXPECT_STREQ(L"下载Setupconfig.txt失败", szText);
+    dlg.m_stcStatus.DestroyWindow();
+    DestroyWindow(hParent);
+}
+
+} // namespace
