@@ -156,10 +156,6 @@ std::string BackslashPath(const std::string& path)
     return out;
 }
 
-} // namespace publish
-
-namespace publish {
-
 std::map<std::u16string, InstalledFile> InstallOn(
     const std::vector<PackageContent>& packages, const Machine& machine, std::vector<Overlap>& overlaps)
 {

@@ -33,10 +33,6 @@ std::string CheckInstalledPath(const std::string& path, std::string& stored);
 
 std::string BackslashPath(const std::string& path);
 
-} // namespace publish
-
-namespace publish {
-
 struct InstalledFile {
     std::u16string path;
     uint32_t crc = 0;
