@@ -1,0 +1,50 @@
+#include <cstring>
+
+#include "app/Globals.h"
+#include "core/SetupDlg.h"
+#include "net/HttpDownload.h"
+#include "support/Format.h"
+#include "support/Handles.h"
+#include "support/Log.h"
+
+BOOL CSetupDlg::DownloadUninstallFile()
+{
+    if (m_pRecvBuf != nullptr)
+        memset(m_pRecvBuf, 0, m_nRecvBufSize);
+    m_nRecvLen = 0;
+
+    std::wstring strUrl = FormatString(L"%sUnInstall.exe", g_strBaseUrl.c_str());
+    LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %s", strUrl.c_str());
+    if (!HttpDownload(strUrl.c_str(), &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
+            GetSafeHwnd())) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
+        return FALSE;
+    }
+    LogNormal(L"[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss");
+
+    // m_szDriveRoot ends in a backslash: the doubled separator is read as one.
+    WCHAR szPath[MAX_PATH];
+    if (!Format(szPath, ARRAYSIZE(szPath), L"%s\\%s\\UnInstall.exe", m_szDriveRoot, L"Larkspire")) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] path too long root=%s", m_szDriveRoot);
+        return FALSE;
+    }
+    if (GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES)
+        DeleteFileW(szPath);
+
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
+    CFileHandle file(CreateFileW(
+        szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
+        return FALSE;
+    }
+    // A short write would leave a broken uninstaller behind a report of success.
+    DWORD cbWritten = 0;
+    if (!WriteFile(file.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr)
+        || cbWritten != static_cast<DWORD>(m_nRecvLen)) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] Write file UnInstall.exe failed error=%lu", GetLastError());
+        return FALSE;
+    }
+    LogNormal(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");
+    return TRUE;
+}
