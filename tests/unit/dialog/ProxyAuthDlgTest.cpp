@@ -47,7 +47,7 @@ protected:
     HWND m_hDlg = nullptr;
 };
 
-struct ControlSpec {
+struct ControlExpectation {
     int nId;
     const wchar_t* pszClass;
     const wchar_t* pszText;
@@ -66,7 +66,7 @@ TEST_F(ProxyAuthDlgTest, TemplateIsTheChineseCredentialsDialog)
     EXPECT_EQ(WS_POPUP | WS_CAPTION | WS_SYSMENU, lStyle & (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CHILD));
     EXPECT_NE(0, GetWindowLongW(m_hDlg, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
 
-    const ControlSpec expected[] = {
+    const ControlExpectation expected[] = {
         {IDOK, L"Button", L"确定", BS_DEFPUSHBUTTON | WS_TABSTOP, {25, 73, 50, 14}},
         {IDCANCEL, L"Button", L"取消", BS_PUSHBUTTON | WS_TABSTOP, {110, 73, 50, 14}},
         {-1, L"Static", L"名称：", SS_LEFT | WS_GROUP, {32, 24, 33, 8}},
@@ -75,26 +75,26 @@ TEST_F(ProxyAuthDlgTest, TemplateIsTheChineseCredentialsDialog)
         {IDC_PROXY_PASSWORD, L"Edit", L"", WS_BORDER | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, {70, 42, 80, 14}},
     };
     HWND hCtl = GetWindow(m_hDlg, GW_CHILD);
-    for (const ControlSpec& spec : expected) {
+    for (const ControlExpectation& control : expected) {
         ASSERT_NE(nullptr, hCtl);
         wchar_t szClass[32] = {};
         wchar_t szText[32] = {};
         GetClassNameW(hCtl, szClass, 32);
         GetWindowTextW(hCtl, szText, 32);
-        EXPECT_EQ(spec.nId, static_cast<short>(GetDlgCtrlID(hCtl))) << spec.pszText;
-        EXPECT_EQ(0, _wcsicmp(spec.pszClass, szClass));
-        EXPECT_STREQ(spec.pszText, szText);
+        EXPECT_EQ(control.nId, static_cast<short>(GetDlgCtrlID(hCtl))) << control.pszText;
+        EXPECT_EQ(0, _wcsicmp(control.pszClass, szClass));
+        EXPECT_STREQ(control.pszText, szText);
         LONG lCtlStyle = GetWindowLongW(hCtl, GWL_STYLE);
         // The dialog manager draws an edit's border as a sunken client edge.
         if (GetWindowLongW(hCtl, GWL_EXSTYLE) & WS_EX_CLIENTEDGE)
             lCtlStyle |= WS_BORDER;
-        EXPECT_EQ(spec.lStyle, lCtlStyle & spec.lStyle) << spec.pszText;
+        EXPECT_EQ(control.lStyle, lCtlStyle & control.lStyle) << control.pszText;
         EXPECT_NE(0, lCtlStyle & WS_VISIBLE);
-        if (spec.nId == IDC_PROXY_USER) {
+        if (control.nId == IDC_PROXY_USER) {
             EXPECT_EQ(0, lCtlStyle & ES_PASSWORD) << "the user name is shown in clear";
         }
         // The dialog manager converts position and size each on its own.
-        RECT rcExpected = spec.rcUnits;
+        RECT rcExpected = control.rcUnits;
         MapDialogRect(m_hDlg, &rcExpected);
         rcExpected.right += rcExpected.left;
         rcExpected.bottom += rcExpected.top;
@@ -102,7 +102,7 @@ TEST_F(ProxyAuthDlgTest, TemplateIsTheChineseCredentialsDialog)
         GetWindowRect(hCtl, &rcActual);
         MapWindowPoints(nullptr, m_hDlg, reinterpret_cast<POINT*>(&rcActual), 2);
         EXPECT_TRUE(EqualRect(&rcExpected, &rcActual))
-            << spec.pszText << " at " << rcActual.left << "," << rcActual.top << "-" << rcActual.right << ","
+            << control.pszText << " at " << rcActual.left << "," << rcActual.top << "-" << rcActual.right << ","
             << rcActual.bottom << " instead of " << rcExpected.left << "," << rcExpected.top << "-" << rcExpected.right
             << "," << rcExpected.bottom;
         hCtl = GetWindow(hCtl, GW_HWNDNEXT);
