@@ -6,13 +6,18 @@ odd status codes, stalls, absurd declared lengths. Paths name the fault:
   /EX/stall/<seconds>              headers, then silence for <seconds>
   /EX/huge                         declares 3,000,000,000 bytes and sends 64 KiB
   /EX/chunked/<size>               <size> bytes in chunked transfer coding (no Content-Length)
+
+file_server() is a second kind: a folder served like nginx serves it, with faults scripted per file
+(failing or corrupt answers, requests held until the client side lets them go) and requests counted.
 """
 
 import contextlib
 import socket
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from pathlib import Path
 
 
 def pattern(n):
@@ -85,6 +90,111 @@ def fault_server():
     thread.start()
     try:
         yield "http://127.0.0.1:%d/EX/" % server.server_address[1]
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
+GARBAGE = b"this is not a zip archive\r\n" * 8
+HOLD_LIMIT = 30.0
+
+
+class FileServer:
+    """Serves the files of `folder` at /EX/<name>, like nginx, except for what a case scripts:
+
+      script(name, step, ...)  the next requests for <name> answer with these steps, one per request,
+                               then the file itself. A step is "404" (any status), "garbage" (200 with
+                               a body that is no zip archive) or "file", optionally preceded by "hold "
+      /EX/release/<name>       lets a held request for <name> (an earlier or a later one) go on
+      /EX/arrived/<name>       answers once a held request for <name> has arrived (504 if none comes)
+      requests(name)           how many requests for <name> arrived (control paths not counted)
+
+    A held request that nobody releases goes on after HOLD_LIMIT seconds, so a broken run fails its
+    checks instead of hanging."""
+
+    def __init__(self, base):
+        self.base = base
+        self.folder = None
+        self._lock = threading.Lock()
+        self.reset()
+
+    def reset(self, folder=None):
+        with self._lock:
+            self.folder = folder
+            self._steps = {}
+            self._counts = {}
+            self._released = {}
+            self._arrived = {}
+
+    def script(self, name, *steps):
+        with self._lock:
+            self._steps.setdefault(name, []).extend(steps)
+
+    def requests(self, name):
+        with self._lock:
+            return self._counts.get(name, 0)
+
+    def _event(self, table, name):
+        with self._lock:
+            return table.setdefault(name, threading.Event())
+
+    def _next_step(self, name):
+        with self._lock:
+            self._counts[name] = self._counts.get(name, 0) + 1
+            steps = self._steps.get(name)
+            return steps.pop(0) if steps else "file"
+
+    def answer(self, handler, name):
+        kind, _, rest = name.partition("/")
+        if kind == "release":
+            self._event(self._released, rest).set()
+            return handler.send_body(200, b"released")
+        if kind == "arrived":
+            arrived = self._event(self._arrived, rest).wait(HOLD_LIMIT)
+            return handler.send_body(200 if arrived else 504, b"arrived" if arrived else b"nothing arrived")
+        step = self._next_step(name)
+        if step.startswith("hold "):
+            self._event(self._arrived, name).set()
+            self._event(self._released, name).wait(HOLD_LIMIT)
+            step = step[len("hold "):]
+        if step == "garbage":
+            return handler.send_body(200, GARBAGE)
+        path = Path(self.folder or ".") / name
+        if step == "file" and self.folder is not None and path.is_file():
+            return handler.send_body(200, path.read_bytes())
+        code = int(step) if step.isdigit() else 404
+        handler.send_body(code, b"status %d" % code)
+
+
+class FileHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        if not path.startswith("/EX/") or len(path) == len("/EX/"):
+            return self.send_body(404, b"not found")
+        self.server.files.answer(self, path[len("/EX/"):])
+
+    def send_body(self, code, body):
+        self.send_response(code)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+@contextlib.contextmanager
+def file_server():
+    """Yields a FileServer on http://127.0.0.1:PORT/EX/; set its folder with reset(folder)."""
+    server = ThreadingHTTPServer(("127.0.0.1", 0), FileHandler)
+    server.daemon_threads = True
+    server.files = FileServer("http://127.0.0.1:%d/EX/" % server.server_address[1])
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield server.files
     finally:
         server.shutdown()
         server.server_close()

@@ -1,0 +1,100 @@
+"""The complete install run (runner and worker threads) under Wine against nginx and the scripted
+file server: progress, retries, failure messages, stopping, and the completion steps. The checks
+inside the run are in tests/peer/run; this script makes the packages each case is served, starts the
+servers and checks what the servers saw."""
+
+import shutil
+import unittest
+import zipfile
+import zlib
+
+import harness
+from faultserver import file_server
+
+CLIENT = b"MZ stand-in client\r\n"
+UNINSTALLER = b"MZ stand-in uninstaller\r\n"
+CONFIG = "[Server]\r\nHost=download.example\r\n".encode("utf-16")
+
+
+def served_text(lines):
+    """A text file as the server publishes them: UTF-16LE with a byte-order mark, CR LF."""
+    return b"\xff\xfe" + "".join(line + "\r\n" for line in lines).encode("utf-16-le")
+
+
+def package_files(n):
+    """What package pNN.zip brings; the first one also the client, its icon and its configuration."""
+    files = {"data\\p%02d.dat" % n: ("package %d\n" % n).encode() * (50 * n)}
+    if n == 1:
+        files.update({"iQorRemote.exe": CLIENT, "favicon.ico": b"\0\0\1\0icon", "config\\ORB.System.config": CONFIG})
+    return files
+
+
+class Release:
+    """A served folder: packages, orbsetup.txt, filecrc.txt, UnInstall.exe."""
+
+    def __init__(self, tag):
+        self.folder = harness.scratch("run-" + tag)
+        self.crc_lines = []
+
+    def package(self, name, files):
+        with zipfile.ZipFile(self.folder / name, "w", zipfile.ZIP_DEFLATED) as archive:
+            for path, data in files.items():
+                archive.writestr(path.replace("\\", "/"), data)
+        self.crc_lines += ["%s;%d" % (path, zlib.crc32(data)) for path, data in files.items()]
+
+    def manifest(self, entries):
+        (self.folder / "orbsetup.txt").write_bytes(served_text(["%s;%d;%d" % e for e in entries]))
+
+    def finish(self, crc_lines=None, uninstaller=True):
+        (self.folder / "filecrc.txt").write_bytes(served_text(self.crc_lines if crc_lines is None else crc_lines))
+        if uninstaller:
+            (self.folder / "UnInstall.exe").write_bytes(UNINSTALLER)
+        return self.folder
+
+
+def packages(tag, numbers, entries):
+    release = Release(tag)
+    for n in numbers:
+        release.package("p%02d.zip" % n, package_files(n))
+    release.manifest(entries)
+    return release
+
+
+def installed(n, kind=1, value=0):
+    return ("p%02d.zip" % n, value, kind)
+
+
+class RunTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.new_prefix("run")
+
+    @classmethod
+    def tearDownClass(cls):
+        harness.stop_wineserver(cls.prefix)
+        shutil.rmtree(cls.prefix.parent, ignore_errors=True)
+
+    def peer(self, base, case):
+        code, out = harness.run_peer_tests(self.prefix, "run", case, env={"MIREVALE_TEST_BASE_URL": base},
+                                           timeout=300)
+        self.assertEqual(0, code, out)
+        self.assertIn("[  PASSED  ] 1 test", out)
+
+    def test_progress_with_skipped_entries(self):
+        eight = [installed(n, kind=1 + n % 2) for n in range(1, 9)]
+        skipped = [("s01.zip", 0, 3), ("s02.zip", 0, 7)]
+        last = packages("skipped-last", range(1, 9), eight + skipped).finish()
+        first = packages("skipped-first", range(1, 9), skipped + eight).finish()
+        with file_server() as server:
+            for folder, case in ((last, "SkippedEntriesAtTheEndLeaveTheProgressAtTheirShare"),
+                                 (first, "SkippedEntriesAtTheStartCountAsHandled")):
+                server.reset(folder)
+                server.script("UnInstall.exe", "hold file")
+                server.script("filecrc.txt", "hold file")
+                self.peer(server.base, "RunProgressTest." + case)
+                self.assertEqual([0, 0], [server.requests(name) for name in ("s01.zip", "s02.zip")])
+                self.assertEqual([1] * 8, [server.requests("p%02d.zip" % n) for n in range(1, 9)])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
