@@ -95,6 +95,35 @@ class RunTest(unittest.TestCase):
                 self.assertEqual([0, 0], [server.requests(name) for name in ("s01.zip", "s02.zip")])
                 self.assertEqual([1] * 8, [server.requests("p%02d.zip" % n) for n in range(1, 9)])
 
+    def test_attempts(self):
+        three = packages("three", range(1, 4), [installed(n) for n in range(1, 4)]).finish()
+        after_second = ["p03.zip", "UnInstall.exe", "filecrc.txt"]
+        with file_server() as server:
+            server.reset(three)
+            server.script("p01.zip", *["404"] * 4)
+            server.script("p02.zip", *["404"] * 4)
+            self.peer(server.base, "RunRetryTest.FourFailedDownloadsThenTheFifthAttemptInstalls")
+            self.assertEqual([5, 5, 1], [server.requests("p%02d.zip" % n) for n in range(1, 4)])
+
+            for steps, case in (
+                    (["404"] * 4 + ["garbage"], "DownloadFailuresThenACorruptArchiveEndWithTheInstallMessage"),
+                    (["garbage"] * 4 + ["404"], "CorruptArchivesThenADownloadFailureEndWithTheDownloadMessage"),
+                    (["404"] * 4, "DownloadFailuresThenAnArchiveThatCannotBeCreatedEndWithTheInstallMessage")):
+                server.reset(three)
+                server.script("p02.zip", *steps)
+                self.peer(server.base, "RunRetryTest." + case)
+                self.assertEqual(5, server.requests("p02.zip"), case)
+                self.assertEqual([0, 0, 0], [server.requests(name) for name in after_second], case)
+
+    def test_name_with_a_folder_part(self):
+        release = packages("folder-part", (1, 3), [installed(1), ("sub\\p02.zip", 2, 1), installed(3)])
+        release.package("p02.zip", package_files(2))
+        (release.folder / "sub").mkdir()
+        shutil.copy(release.folder / "p02.zip", release.folder / "sub" / "p02.zip")
+        shutil.copy(release.folder / "p02.zip", release.folder / "sub\\p02.zip")
+        with harness.nginx(release.finish()) as base:
+            self.peer(base, "RunRetryTest.NameWithAFolderPartIsNeverInstalled")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
