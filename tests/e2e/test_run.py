@@ -124,6 +124,48 @@ class RunTest(unittest.TestCase):
         with harness.nginx(release.finish()) as base:
             self.peer(base, "RunRetryTest.NameWithAFolderPartIsNeverInstalled")
 
+    def test_stop(self):
+        two = packages("two", (1, 2), [installed(1), installed(2)]).finish()
+        with file_server() as server:
+            for step, case in (("hold file", "StopDuringADownloadTakesEffectBeforeTheNextPackage"),
+                               ("hold 404", "StopDuringAFailingDownloadTakesEffectBeforeItsRetry"),
+                               ("hold file", "DestroyingTheDialogDuringADownloadWaitsForBothThreads")):
+                server.reset(two)
+                server.script("p01.zip", step)
+                self.peer(server.base, "RunStopTest." + case)
+                self.assertEqual([1, 0, 0, 0], [server.requests(name) for name in
+                                                ("p01.zip", "p02.zip", "UnInstall.exe", "filecrc.txt")], case)
+
+    def test_missing_uninstaller(self):
+        two = packages("no-uninstaller", (1, 2), [installed(1), installed(2)]).finish(uninstaller=False)
+        with file_server() as server:
+            server.reset(two)
+            server.script("UnInstall.exe", "hold file")
+            server.script("filecrc.txt", "hold file")
+            self.peer(server.base, "RunOutcomeTest.MissingUninstallerStillLeadsTo97AndTheCheck")
+            self.assertEqual([1, 1], [server.requests(name) for name in ("UnInstall.exe", "filecrc.txt")])
+
+    def test_crc_mismatch(self):
+        release = packages("crc-mismatch", (1, 2), [installed(1), installed(2)])
+        good = [line for line in release.crc_lines if not line.startswith("data\\p02.dat;")]
+        wrong = "data\\p02.dat;%d" % ((zlib.crc32(package_files(2)["data\\p02.dat"]) + 1) & 0xFFFFFFFF)
+        with harness.nginx(release.finish(good + [wrong])) as base:
+            self.peer(base, "RunOutcomeTest.CrcMismatchShowsTheCheckFailedAndRemovesNothing")
+
+    def test_manifest_failures(self):
+        with harness.nginx(harness.scratch("run-no-manifest")) as base:
+            self.peer(base, "RunOutcomeTest.MissingManifestEndsTheRunBeforeAnythingIsRemoved")
+        no_entries = packages("no-entries", (1,), [])
+        (no_entries.folder / "orbsetup.txt").write_bytes(served_text(["p01.zip;1", "p01.zip;1;1;1"]))
+        with harness.nginx(no_entries.finish()) as base:
+            self.peer(base, "RunOutcomeTest.ManifestWithoutEntriesEndsTheRunBeforeAnythingIsRemoved")
+
+    def test_complete_runs(self):
+        complete = packages("complete", range(1, 4), [installed(1), installed(2, kind=2), installed(3)]).finish()
+        with harness.nginx(complete) as base:
+            self.peer(base, "RunCompletionTest.CompleteRunConfiguresLinksShowsAllRegistersAndAsksForTheLaunch")
+            self.peer(base, "RunCompletionTest.RunOnAMachineWithoutTheInstallFolderCreatesIt")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -203,6 +203,20 @@ void CObservedSetupDlg::RunToEnd(const std::function<void()>& onIdle)
     }
 }
 
+void CObservedSetupDlg::PumpUntil(const std::function<bool()>& bDone)
+{
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        if (bDone())
+            return;
+        ASSERT_FALSE(HasExited()) << "the run ended before it got there";
+        DWORD dwWait = MsgWaitForMultipleObjects(1, &m_hThread, FALSE, HANG_LIMIT_MS, QS_ALLINPUT);
+        ASSERT_NE(static_cast<DWORD>(WAIT_TIMEOUT), dwWait) << "the run neither ended nor reported anything";
+    }
+}
+
 LRESULT CALLBACK CObservedSetupDlg::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (uMsg == WM_NCCREATE) {

@@ -53,6 +53,9 @@ public:
     // Starts the run and handles the window's messages until the run has ended and, if it asked
     // for the launch timer, until the timer has fired. onIdle runs between batches of messages.
     void RunToEnd(const std::function<void()>& onIdle = nullptr);
+    // Handles the window's messages while a started run goes on, until bDone answers true.
+    void PumpUntil(const std::function<bool()>& bDone);
+    // As the close button does.
     void RequestStop() { SetEvent(m_hStopEvent); }
 
     std::vector<int> ProgressPosts() const;
@@ -65,7 +68,7 @@ public:
     // A handle of the runner that outlives the object.
     HANDLE DuplicateRunnerHandle() const;
     HANDLE DuplicateWorkerHandle() const;
-    HWND Window() const { return m_hWnd; }
+    DWORD RunnerId() const { return m_dwThreadId; }
 
     std::vector<RunEvent> m_events;
 
