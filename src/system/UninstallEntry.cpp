@@ -28,12 +28,10 @@ void WriteUninstallEntry(const WCHAR* pszSetupPath, const WCHAR* pszUnInstallPat
         pszUnInstallPath = L"";
 
     CRegKey uninstallKey;
-    if (pfnOpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0, KEY_WRITE,
-            uninstallKey.Put())
-        != ERROR_SUCCESS)
+    if (pfnOpenKey(HKEY_LOCAL_MACHINE, g_szUninstallKey, 0, KEY_WRITE, uninstallKey.Put()) != ERROR_SUCCESS)
         return;
     CRegKey entryKey;
-    if (RegCreateKeyExW(uninstallKey.Get(), L"Corvane Client", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+    if (RegCreateKeyExW(uninstallKey.Get(), g_szUninstallEntry, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
             entryKey.Put(), nullptr)
         != ERROR_SUCCESS)
         return;

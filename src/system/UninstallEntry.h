@@ -1,6 +1,10 @@
 #pragma once
 #include <windows.h>
 
+// Where the entry lives: subkey g_szUninstallEntry of g_szUninstallKey under HKEY_LOCAL_MACHINE.
+inline constexpr WCHAR g_szUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr WCHAR g_szUninstallEntry[] = L"Corvane Client";
+
 // The signature of RegOpenKeyExW, so that tests can stand in for a key the user may not open.
 using PFN_REG_OPEN_KEY = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
 

@@ -1,0 +1,309 @@
+#include "uninstall/Uninstaller.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <shobjidl.h>
+
+#include <cwchar>
+#include <functional>
+
+#include "app/Globals.h"
+#include "core/SetupDlg.h"
+#include "support/Format.h"
+#include "support/Handles.h"
+#include "support/Log.h"
+#include "system/ShellLinks.h"
+#include "system/SystemPaths.h"
+#include "system/UninstallEntry.h"
+#include "uninstall/UninstallRules.h"
+
+namespace {
+
+// The shipped installer is a 32-bit program, whose entry lands in the 32-bit view of a 64-bit system;
+// an uninstaller of either width looks there first and then in the 64-bit view.
+const REGSAM s_registryViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
+bool FullFolder(const WCHAR* pszPath, WCHAR (&szFull)[MAX_PATH])
+{
+    std::wstring strCanonical = CanonicalFolder(pszPath);
+    if (strCanonical.empty())
+        return false;
+    WCHAR szBuf[MAX_PATH];
+    DWORD cch = GetFullPathNameW(strCanonical.c_str(), MAX_PATH, szBuf, nullptr);
+    if (cch == 0 || cch >= MAX_PATH)
+        return false;
+    return CopyString(szFull, MAX_PATH, CanonicalFolder(szBuf).c_str());
+}
+
+// A string value that is complete and fits; registry data need not be zero-terminated.
+bool ReadFolderValue(HKEY hRoot, const WCHAR* pszKey, const WCHAR* pszName, REGSAM view, WCHAR (&szFolder)[MAX_PATH])
+{
+    CRegKey key;
+    if (RegOpenKeyExW(hRoot, pszKey, 0, KEY_QUERY_VALUE | view, key.Put()) != ERROR_SUCCESS)
+        return false;
+    WCHAR szValue[MAX_PATH] = {};
+    DWORD cb = sizeof(szValue);
+    LSTATUS status = RegGetValueW(
+        key.Get(), nullptr, pszName, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, szValue, &cb);
+    return status == ERROR_SUCCESS && CopyString(szFolder, MAX_PATH, szValue);
+}
+
+// Calls fn for every entry below pszFolder, parents before their contents; junctions and symbolic links
+// are reported but never entered.
+void WalkTree(const WCHAR* pszFolder, const std::function<void(const WCHAR*, DWORD)>& fn)
+{
+    WCHAR szPattern[MAX_PATH];
+    if (!FormatPath(szPattern, L"[WalkTree]", L"%s\\*", pszFolder))
+        return;
+    WIN32_FIND_DATAW data;
+    CFindHandle find(FindFirstFileW(szPattern, &data));
+    if (!find)
+        return;
+    do {
+        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
+            continue;
+        WCHAR szPath[MAX_PATH];
+        if (!FormatPath(szPath, L"[WalkTree]", L"%s\\%s", pszFolder, data.cFileName))
+            continue;
+        fn(szPath, data.dwFileAttributes);
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+            && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            WalkTree(szPath, fn);
+    } while (FindNextFileW(find.Get(), &data));
+}
+
+// Read-only files (an archive may carry the attribute) and folders would keep the removal from
+// deleting them and what lies below them.
+void ClearReadOnly(const WCHAR* pszPath, DWORD dwAttributes)
+{
+    if ((dwAttributes & FILE_ATTRIBUTE_READONLY) == 0 || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return;
+    const DWORD dwSettable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+        | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE;
+    DWORD dwNew = dwAttributes & dwSettable;
+    SetFileAttributesW(pszPath, dwNew != 0 ? dwNew : FILE_ATTRIBUTE_NORMAL);
+}
+
+// Adds what is left below pszFolder; a folder is listed only when nothing inside it is.
+bool CollectLeftovers(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
+{
+    size_t nBefore = vecLeft.size();
+    WCHAR szPattern[MAX_PATH];
+    if (!FormatPath(szPattern, L"[RemoveInstallFolder]", L"%s\\*", pszFolder))
+        return false;
+    WIN32_FIND_DATAW data;
+    CFindHandle find(FindFirstFileW(szPattern, &data));
+    if (!find)
+        return false;
+    do {
+        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
+            continue;
+        WCHAR szPath[MAX_PATH];
+        if (!FormatPath(szPath, L"[RemoveInstallFolder]", L"%s\\%s", pszFolder, data.cFileName))
+            continue;
+        bool bFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+            && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        if (!bFolder || !CollectLeftovers(szPath, vecLeft))
+            vecLeft.push_back(szPath);
+    } while (FindNextFileW(find.Get(), &data));
+    return vecLeft.size() > nBefore;
+}
+
+bool ReadProgramsFolder(WCHAR (&szFolder)[MAX_PATH])
+{
+    return ReadFolderValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+        L"Common Programs", 0, szFolder);
+}
+
+void RemoveLinkNamed(
+    const WCHAR* pszLinkFolder, const WCHAR* pszName, const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
+{
+    WCHAR szLink[MAX_PATH];
+    if (!FormatPath(szLink, L"[RemoveShortcuts]", L"%s\\%s.lnk", pszLinkFolder, pszName))
+        return;
+    if (RemoveLinkInto(szLink, pszFolder) == LinkResult::Failed)
+        vecLeft.push_back(szLink);
+}
+
+} // namespace
+
+FolderVerdict CheckInstallFolder(const WCHAR* pszFolder, const WCHAR* pszRegistered, WCHAR (&szFull)[MAX_PATH])
+{
+    szFull[0] = L'\0';
+    if (pszFolder == nullptr || !FullFolder(pszFolder, szFull) || PathIsRootW(szFull)
+        || PathIsRootW(CanonicalFolder(pszFolder).c_str()))
+        return FolderVerdict::RootOrEmpty;
+    WCHAR szRegistered[MAX_PATH];
+    if (pszRegistered == nullptr || !FullFolder(pszRegistered, szRegistered))
+        return FolderVerdict::NotRegistered;
+    if (!SameFolder(szFull, szRegistered))
+        return FolderVerdict::NotRegisteredFolder;
+    DWORD dwAttributes = GetFileAttributesW(szFull);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+        || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return FolderVerdict::NotAFolder;
+    WCHAR szClient[MAX_PATH];
+    if (!FormatPath(szClient, L"[CheckInstallFolder]", L"%s\\iQorRemote.exe", szFull))
+        return FolderVerdict::NoClient;
+    dwAttributes = GetFileAttributesW(szClient);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return FolderVerdict::NoClient;
+    return FolderVerdict::Accepted;
+}
+
+const WCHAR* VerdictName(FolderVerdict verdict)
+{
+    switch (verdict) {
+    case FolderVerdict::Accepted:
+        return L"Accepted";
+    case FolderVerdict::RootOrEmpty:
+        return L"RootOrEmpty";
+    case FolderVerdict::NotRegistered:
+        return L"NotRegistered";
+    case FolderVerdict::NotRegisteredFolder:
+        return L"NotRegisteredFolder";
+    case FolderVerdict::NotAFolder:
+        return L"NotAFolder";
+    case FolderVerdict::NoClient:
+        return L"NoClient";
+    }
+    return L"?";
+}
+
+bool ReadInstallLocation(WCHAR (&szFolder)[MAX_PATH])
+{
+    szFolder[0] = L'\0';
+    WCHAR szKey[MAX_PATH];
+    if (!FormatPath(szKey, L"[ReadInstallLocation]", L"%s\\%s", g_szUninstallKey, g_szUninstallEntry))
+        return false;
+    for (REGSAM view : s_registryViews) {
+        if (ReadFolderValue(HKEY_LOCAL_MACHINE, szKey, L"InstallLocation", view, szFolder) && szFolder[0] != L'\0')
+            return true;
+    }
+    szFolder[0] = L'\0';
+    return false;
+}
+
+bool DeleteUninstallEntry()
+{
+    bool bGone = true;
+    for (REGSAM view : s_registryViews) {
+        CRegKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, g_szUninstallKey, 0, KEY_READ | KEY_WRITE | DELETE | view, key.Put())
+            != ERROR_SUCCESS)
+            continue;
+        LSTATUS status = RegDeleteTreeW(key.Get(), g_szUninstallEntry);
+        if (status == ERROR_SUCCESS)
+            LogNormal(L"[DeleteUninstallEntry] deleted view=%s", view == KEY_WOW64_32KEY ? L"32" : L"64");
+        else if (status != ERROR_FILE_NOT_FOUND) {
+            LogError(L"[DeleteUninstallEntry] RegDeleteTree error=%ld", static_cast<long>(status));
+            bGone = false;
+        }
+    }
+    return bGone;
+}
+
+LinkResult RemoveLinkInto(const WCHAR* pszLink, const WCHAR* pszFolder)
+{
+    if (GetFileAttributesW(pszLink) == INVALID_FILE_ATTRIBUTES)
+        return LinkResult::Missing;
+    WCHAR szTarget[MAX_PATH] = {};
+    {
+        CComPtr<IShellLinkW> link;
+        CComPtr<IPersistFile> file;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid()))
+            || FAILED(link->QueryInterface(IID_IPersistFile, file.PutVoid()))
+            || FAILED(file->Load(pszLink, STGM_READ))) {
+            LogError(L"[RemoveLinkInto] unreadable, kept link=%s", pszLink);
+            return LinkResult::KeptElsewhere;
+        }
+        link->GetPath(szTarget, MAX_PATH, nullptr, SLGP_RAWPATH);
+    }
+    if (!IsInsideFolder(szTarget, pszFolder)) {
+        LogNormal(L"[RemoveLinkInto] kept link=%s target=%s", pszLink, szTarget);
+        return LinkResult::KeptElsewhere;
+    }
+    if (!DeleteFileW(pszLink)) {
+        LogError(L"[RemoveLinkInto] DeleteFile link=%s error=%lu", pszLink, GetLastError());
+        return LinkResult::Failed;
+    }
+    LogNormal(L"[RemoveLinkInto] removed link=%s target=%s", pszLink, szTarget);
+    return LinkResult::Removed;
+}
+
+void RemoveShortcuts(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
+{
+    CComInit com;
+    WCHAR szDesktop[MAX_PATH] = {};
+    if (ReadDesktopFolder(szDesktop) && szDesktop[0] != L'\0')
+        RemoveLinkNamed(szDesktop, g_szDisplayName, pszFolder, vecLeft);
+
+    WCHAR szPrograms[MAX_PATH] = {};
+    WCHAR szStartFolder[MAX_PATH];
+    WCHAR szUninstallName[MAX_PATH];
+    if (!ReadProgramsFolder(szPrograms) || szPrograms[0] == L'\0'
+        || !FormatPath(szStartFolder, L"[RemoveShortcuts]", L"%s\\%s", szPrograms, g_szDisplayName)
+        || !FormatPath(szUninstallName, L"[RemoveShortcuts]", L"卸载%s", g_szDisplayName))
+        return;
+    RemoveLinkNamed(szStartFolder, g_szDisplayName, pszFolder, vecLeft);
+    RemoveLinkNamed(szStartFolder, szUninstallName, pszFolder, vecLeft);
+    // Only an empty folder goes; one that is a link is left alone, as the system might follow it.
+    DWORD dwAttributes = GetFileAttributesW(szStartFolder);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0
+        && RemoveDirectoryW(szStartFolder))
+        LogNormal(L"[RemoveShortcuts] removed folder=%s", szStartFolder);
+}
+
+std::vector<std::wstring> RemoveInstallFolder(const WCHAR* pszFolder)
+{
+    std::vector<std::wstring> vecLeft;
+    ClearReadOnly(pszFolder, GetFileAttributesW(pszFolder));
+    WalkTree(pszFolder, ClearReadOnly);
+    CSetupDlg::DeleteDirectory(pszFolder);
+    if (GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES)
+        return vecLeft;
+    if (!CollectLeftovers(pszFolder, vecLeft))
+        vecLeft.push_back(pszFolder);
+    for (const std::wstring& strLeft : vecLeft)
+        LogError(L"[RemoveInstallFolder] left=%s", strLeft.c_str());
+    return vecLeft;
+}
+
+bool StartCopyFromTemp(const WCHAR* pszFolder, const WCHAR* pszTempFolder)
+{
+    const WCHAR szOrigin[] = L"[StartCopyFromTemp]";
+    WCHAR szSelf[MAX_PATH] = {};
+    DWORD cch = GetModuleFileNameW(nullptr, szSelf, MAX_PATH);
+    WCHAR szCopy[MAX_PATH];
+    if (cch == 0 || cch >= MAX_PATH
+        || !FormatPath(szCopy, szOrigin, L"%s\\UnInstall-%lu.exe", pszTempFolder, GetCurrentProcessId()))
+        return false;
+    if (!CopyFileW(szSelf, szCopy, FALSE)) {
+        LogError(L"[StartCopyFromTemp] CopyFile %s error=%lu", szCopy, GetLastError());
+        return false;
+    }
+    HANDLE hSelf = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &hSelf, SYNCHRONIZE, TRUE, 0)) {
+        DeleteFileW(szCopy);
+        return false;
+    }
+    CKernelHandle self(hSelf);
+    WCHAR szCommand[3 * MAX_PATH];
+    if (!Format(szCommand, ARRAYSIZE(szCommand), L"\"%s\" \"%s\" /wait=%s", szCopy, pszFolder,
+            std::to_wstring(reinterpret_cast<UINT_PTR>(hSelf)).c_str())) {
+        DeleteFileW(szCopy);
+        return false;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(szCopy, szCommand, nullptr, nullptr, TRUE, 0, nullptr, pszTempFolder, &startup, &process)) {
+        LogError(L"[StartCopyFromTemp] CreateProcess %s error=%lu", szCopy, GetLastError());
+        DeleteFileW(szCopy);
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    LogNormal(L"[StartCopyFromTemp] continues as %s", szCommand);
+    return true;
+}
