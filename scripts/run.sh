@@ -1,7 +1,24 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing and builds the installer in both widths.
+# The main job: installs what is missing, builds, publishes the sample release, serves it at the
+# installer's built-in base URL and runs the installer under Wine in out/prefix, then reports what the
+# installation left behind (scripts/run_installer.py does that part).
+#   scripts/run.sh            fresh prefix, one installation
+#   scripts/run.sh --again    one more installation over the one in out/prefix
+#   scripts/run.sh --twice    fresh prefix, installation, then a second one over it
+# On $DISPLAY a person clicks install; with MIREVALE_HEADLESS=1 or without a display the job uses a private
+# Xvfb and clicks by itself. Exit status: 0 all runs complete, 1 a run did not complete, 3 cannot run here.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh"
 echo "built: $top/build/i686/MirevaleSetup.exe (shipped) and $top/build/x86_64/MirevaleSetup.exe"
+
+mode=()
+if [ -z "${DISPLAY:-}" ] || [ -n "${MIREVALE_HEADLESS:-}" ]; then
+  . "$top/scripts/xvfb.sh"
+  mode=(--headless)
+fi
+# Not exec: xvfb.sh's exit trap stops the private display when the driver is done.
+status=0
+python3 "$top/scripts/run_installer.py" --out "$top/out" "${mode[@]}" "$@" || status=$?
+exit $status

@@ -1,0 +1,688 @@
+#!/usr/bin/env python3
+"""The main job's driving logic: publishes the sample release, serves it with nginx at the installer's
+built-in base URL, runs build/x86_64/MirevaleSetup.exe under Wine in a prefix of its own, clicks install
+(or lets a person click on their display) and reports what the installation left behind.
+
+scripts/run.sh calls this after setting up and building; tests/e2e/test_main_job.py runs it headless.
+
+  run_installer.py [--out DIR] [--headless] [--again | --twice] [--wait-port SECONDS] [--json FILE]
+
+--again installs once more over the installation already in DIR/prefix; --twice makes a fresh prefix,
+installs, and installs again over it. Exit status: 0 when every run completed and left what it should,
+1 when a run did not complete or something is missing, 2 for usage, 3 when the environment is not
+usable (base URL port taken, no template prefix, publishing failed)."""
+
+import argparse
+import configparser
+import contextlib
+import errno
+import fcntl
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+import urllib.parse
+import urllib.request
+import zlib
+from pathlib import Path
+
+SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[1]))
+sys.path.insert(0, str(SOURCE / "tests" / "e2e"))
+
+import harness  # noqa: E402  (tests/e2e, found through sys.path)
+import xdo  # noqa: E402
+
+BUILD = harness.BUILD
+INSTALLER = BUILD / "MirevaleSetup.exe"
+PUBLISH_SAMPLE = SOURCE / "tools" / "publish" / "publish-sample.sh"
+PUBLISHER = Path(os.environ.get("MIREVALE_PUBLISH", SOURCE / "build" / "native" / "mirevale-publish"))
+
+UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvane Client"
+UNINSTALL_REG_SECTION = r"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane Client"
+PROGRAMS = Path("ProgramData/Microsoft/Windows/Start Menu/Programs")
+CLIENT_TITLE = "Mirevale"
+CONFIG_NAME = r"config\ORB.System.config"
+WINDOW_SIZE = (530, 360)
+INSTALL_BUTTON = ((182 + 359) // 2, (290 + 332) // 2)  # centre of the install button, client pixels
+CLOSE_BUTTON = ((500 + 530) // 2, 16)
+
+# Log records after which the worker has given up: the window then stays on its failure face.
+FAILURE_RECORDS = [re.compile(p) for p in (
+    r"\[CSetupDlg::Execute\] CheckFileCRC failed",
+    r"\[CSetupDlg::Execute\] download Setupconfig\.txt fail",
+    r"\[CSetupDlg::Execute\] ?Setupconfig\.txt no content",
+    r"\[CSetupDlg::Execute\] url too long",
+    r"\[CSetupDlg::Execute\] download \S+ failed$",
+    r"\[CSetupDlg::Execute\] \S+ CreateFile\(",
+    r"\[CSetupDlg::Execute\] \S+ path too long$",
+    r"\[CSetupDlg::Run\] CreateThread error",
+    r"install stopped by an unexpected error",
+)]
+STARTED_RECORD = "[CSetupDlg::Execute] start download"
+COMPLETED_RECORD = "[CSetupDlg::WriteRegistry] UninstallString"
+CRC_RECORD = re.compile(r"\[CSetupDlg::CheckFileCRC\] (.+) loacalCRC=(\d+), netCRC=(\d+)$")
+DOWNLOAD_RECORD = re.compile(r"\[CSetupDlg::Execute\] download (\S+) sccuss filesize=(\d+)$")
+
+
+class Unusable(Exception):
+    """The job cannot run here (exit status 3)."""
+
+
+def say(text=""):
+    print(text, flush=True)
+
+
+# ---------------------------------------------------------------------------------------------------
+# Readers, shared with the end-to-end test.
+
+def base_url_from_cache(build=BUILD):
+    cache = Path(build) / "CMakeCache.txt"
+    if not cache.is_file():
+        raise Unusable("%s is missing: build first (scripts/build.sh)" % cache)
+    for line in cache.read_text(errors="replace").splitlines():
+        if line.startswith("MIREVALE_BASE_URL:"):
+            return line.split("=", 1)[1].strip()
+    raise Unusable("MIREVALE_BASE_URL is not in %s" % cache)
+
+
+def served_text_lines(data):
+    """Lines of a served UTF-16LE text (byte-order mark, CR LF), empty lines dropped."""
+    text = data[2:].decode("utf-16-le", "replace").split("\0", 1)[0]
+    return [line.strip("\r\n") for line in text.split("\r") if line.strip("\r\n")]
+
+
+def crc_list(data):
+    """(name with backslashes, crc) for every usable line of filecrc.txt, in file order."""
+    entries = []
+    for line in served_text_lines(data):
+        fields = [f for f in line.split(";") if f]
+        if len(fields) == 2:
+            digits = re.match(r"\s*([+-]?)(\d*)", fields[1])
+            value = int(digits.group(2) or 0)
+            value = (-value) % 2**32 if digits.group(1) == "-" else min(value, 2**32 - 1)
+            entries.append((fields[0], value))
+    return entries
+
+
+def host_path(prefix, windows_path):
+    """The Linux path of C:\\... inside a prefix."""
+    drive, rest = windows_path.split(":", 1)
+    assert drive.upper() == "C", windows_path
+    return harness.c_drive(prefix).joinpath(*[p for p in re.split(r"[\\/]", rest) if p])
+
+
+def file_crc(path):
+    return zlib.crc32(Path(path).read_bytes()) & 0xFFFFFFFF
+
+
+def read_profile(path):
+    """A Windows profile (INI) file as a ConfigParser with case kept; UTF-16 with BOM or code page 936."""
+    data = Path(path).read_bytes()
+    if data[:2] in (b"\xff\xfe", b"\xfe\xff"):
+        text = data.decode("utf-16")
+    else:
+        text = data.decode("gbk", "replace")
+    parser = configparser.ConfigParser(interpolation=None, strict=False)
+    parser.optionxform = str
+    parser.read_string(text)
+    return parser
+
+
+def _unescape_reg(text):
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            n = text[i + 1]
+            if n == "x":
+                m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
+                out.append(chr(int(m.group(0), 16)))
+                i += 2 + len(m.group(0))
+                continue
+            out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0"}.get(n, n))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def reg_file_key(reg_file, section):
+    """The values of one key of a flushed system.reg/user.reg: {name: (kind, value)}, or None if absent.
+    kind is "sz" for REG_SZ ("..."), otherwise the raw type tag (dword, hex(2), ...)."""
+    lines = Path(reg_file).read_text(encoding="utf-8", errors="replace").splitlines()
+    header = "[" + section.lower() + "]"
+    values = None
+    for line in lines:
+        if values is None:
+            if line.lower().startswith(header):
+                values = {}
+            continue
+        if not line.strip() or line.startswith("["):
+            break
+        m = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
+        if not m:
+            continue
+        name, raw = _unescape_reg(m.group(1)), m.group(2)
+        if raw.startswith('"') and raw.endswith('"'):
+            values[name] = ("sz", _unescape_reg(raw[1:-1]))
+        else:
+            kind, _, value = raw.partition(":")
+            values[name] = (kind, value)
+    return values
+
+
+def decode_log(data):
+    return harness.utf16_lines(data) if data else []
+
+
+def shortcut_paths(prefix):
+    """The three shortcuts the installer makes: desktop, Start-menu client, Start-menu uninstaller."""
+    users = harness.c_drive(prefix) / "users"
+    desktop = [p / "Desktop" / "Mirevale.lnk" for p in sorted(users.iterdir()) if p.name != "Public"]
+    programs = harness.c_drive(prefix) / PROGRAMS / "Mirevale"
+    return {
+        "desktop Mirevale.lnk": desktop[0] if desktop else users / "?" / "Desktop" / "Mirevale.lnk",
+        "Start menu Mirevale\\Mirevale.lnk": programs / "Mirevale.lnk",
+        "Start menu Mirevale\\卸载Mirevale.lnk": programs / "卸载Mirevale.lnk",
+    }
+
+
+def is_shell_link(path):
+    head = Path(path).read_bytes()[:20] if Path(path).is_file() else b""
+    return head == bytes.fromhex("4c000000" "0114020000000000c000000000000046")
+
+
+def client_processes(prefix):
+    """Linux pids of iQorRemote.exe processes running in this prefix."""
+    pids = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+            if b"iqorremote.exe" not in cmdline.lower():
+                continue
+            environ = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if ("WINEPREFIX=%s" % prefix).encode() in environ:
+            pids.append(int(entry.name))
+    return pids
+
+
+# ---------------------------------------------------------------------------------------------------
+# Peers: the release and its server.
+
+def publish(release):
+    say("publishing the sample release into %s" % release)
+    proc = subprocess.run([str(PUBLISH_SAMPLE), str(release), str(BUILD)], capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise Unusable("publish-sample.sh failed (%d):\n%s%s" % (proc.returncode, proc.stdout, proc.stderr))
+    check(release)
+
+
+def check(where):
+    proc = subprocess.run([str(PUBLISHER), "--check", str(where)], capture_output=True, text=True)
+    lines = (proc.stdout + proc.stderr).splitlines()
+    for line in lines if proc.returncode != 0 else lines[-1:]:
+        say("  --check " + line)
+    if proc.returncode != 0:
+        raise Unusable("mirevale-publish --check %s failed (%d)" % (where, proc.returncode))
+
+
+def port_taken(port):
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError as e:
+            if e.errno == errno.EADDRINUSE:
+                return True
+            raise
+    return False
+
+
+def port_holder(port):
+    if not shutil.which("ss"):
+        return ""
+    out = subprocess.run(["ss", "-Hltnp", "sport = :%d" % port], capture_output=True, text=True).stdout.strip()
+    return (" (" + " ".join(out.split()) + ")") if out else ""
+
+
+@contextlib.contextmanager
+def port_lock(port, wait):
+    """Serialises the runs that serve the built-in base URL on this machine."""
+    path = Path("/tmp/mirevale-base-url-%d.lock" % port)
+    with open(path, "a") as f:
+        deadline = time.monotonic() + wait
+        while True:
+            try:
+                fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() >= deadline:
+                    raise Unusable("another main-job run holds %s" % path)
+                time.sleep(0.5)
+        yield
+
+
+@contextlib.contextmanager
+def serve(release, base_url, work, wait):
+    """nginx serving `release` at exactly the built-in base URL; fails when the port is someone else's."""
+    url = urllib.parse.urlsplit(base_url)
+    if url.hostname not in ("127.0.0.1", "localhost"):
+        raise Unusable("the installer was built for %s, which this machine cannot serve; rebuild with "
+                       "-DMIREVALE_BASE_URL=http://127.0.0.1:PORT/EX/" % base_url)
+    port = url.port or 80
+    with port_lock(port, wait):
+        deadline = time.monotonic() + wait
+        while True:
+            while port_taken(port):
+                if time.monotonic() >= deadline:
+                    raise Unusable("port %d of the built-in base URL %s is taken%s; stop what listens there "
+                                   "(or build with another -DMIREVALE_BASE_URL)" % (port, base_url, port_holder(port)))
+                time.sleep(1)
+            proc = _start_nginx(release, url.path, port, work)
+            try:
+                if _serves(proc, port, base_url, release):
+                    break
+            except BaseException:
+                harness._stop(proc)
+                raise
+            harness._stop(proc)
+            if time.monotonic() >= deadline:
+                raise Unusable("nginx could not take port %d%s; see %s" % (port, port_holder(port), work / "error.log"))
+        try:
+            say("serving %s at %s (nginx, config %s)" % (release, base_url, work / "nginx.conf"))
+            yield base_url
+        finally:
+            harness._stop(proc)
+
+
+def _start_nginx(release, path, port, work):
+    if work.exists():
+        shutil.rmtree(work)
+    (work / "tmp").mkdir(parents=True)
+    work.chmod(0o755)
+    user = "user root root;" if os.geteuid() == 0 else ""
+    conf = work / "nginx.conf"
+    conf.write_text(f"""
+worker_processes 1;
+{user}
+pid {work}/nginx.pid;
+error_log {work}/error.log;
+daemon off;
+events {{ worker_connections 64; }}
+http {{
+    access_log {work}/access.log;
+    client_body_temp_path {work}/tmp;
+    proxy_temp_path {work}/tmp;
+    fastcgi_temp_path {work}/tmp;
+    uwsgi_temp_path {work}/tmp;
+    scgi_temp_path {work}/tmp;
+    default_type application/octet-stream;
+    sendfile on;
+    server {{
+        listen 127.0.0.1:{port};
+        location {path} {{ alias {Path(release).resolve()}/; }}
+    }}
+}}
+""")
+    return subprocess.Popen(["nginx", "-p", str(work), "-e", str(work / "error.log"), "-c", str(conf)],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _serves(proc, port, base_url, release):
+    """True when our nginx listens and answers with our files (not another server on the port)."""
+    try:
+        harness.wait_for_port(port, timeout=15, proc=proc)
+    except RuntimeError:
+        return False
+    try:
+        with urllib.request.urlopen(base_url + "filecrc.txt", timeout=10) as r:
+            body = r.read()
+    except OSError:
+        return False
+    return proc.poll() is None and body == (Path(release) / "filecrc.txt").read_bytes()
+
+
+# ---------------------------------------------------------------------------------------------------
+# The prefix and one installer run.
+
+def fresh_prefix(prefix):
+    for p in (prefix, Path(str(prefix) + ".home")):
+        if p.exists():
+            shutil.rmtree(p)
+    template = harness.TEMPLATE_PREFIX
+    say("making the Wine prefix %s (a copy of %s)" % (prefix, template))
+    subprocess.run([str(harness.WINE_PREFIX_SH), str(template)], check=True)
+    prefix.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copytree(template, prefix, symlinks=True)
+    home = Path(str(template) + ".home")
+    if home.exists():
+        shutil.copytree(home, Path(str(prefix) + ".home"), symlinks=True)
+    else:
+        Path(str(prefix) + ".home").mkdir()
+
+
+def installer_window(proc, timeout):
+    """The installer's window: visible, of class mirevalesetup.exe and 530 x 360."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and proc.poll() is None:
+        for wid in reversed(xdo.run("search", "--onlyvisible", "--classname", "mirevalesetup.exe").stdout.split()):
+            try:
+                if xdo.geometry(wid)[2:] == WINDOW_SIZE:
+                    return wid
+            except (KeyError, ValueError):
+                pass
+        time.sleep(0.2)
+    return None
+
+
+def read_log(prefix):
+    path = host_path(prefix, r"C:\temp\log.txt")
+    try:
+        return decode_log(path.read_bytes())
+    except (OSError, UnicodeDecodeError):
+        return []
+
+
+def log_has(lines, text):
+    return any(text in line for line in lines)
+
+
+def failure_in(lines):
+    for line in lines:
+        if any(p.search(line) for p in FAILURE_RECORDS):
+            return line
+    return None
+
+
+def shot(path, window):
+    try:
+        xdo.screenshot(path, window)
+        return str(path)
+    except subprocess.CalledProcessError:
+        return None
+
+
+def run_installer(prefix, out, number, headless, timeout):
+    """One run of the installer in `prefix`; returns what was seen, then the prefix's wineserver stopped."""
+    shots = out / "screenshots"
+    shots.mkdir(parents=True, exist_ok=True)
+    for old in shots.glob("run%d-*.png" % number):
+        old.unlink()
+    logs = out / "logs"
+    logs.mkdir(parents=True, exist_ok=True)
+    (logs / ("run%d-log.txt" % number)).unlink(missing_ok=True)
+    # The installer deletes its old log too, but only once it is up: a run that never gets that far
+    # must not be judged by the previous run's records.
+    host_path(prefix, r"C:\temp\log.txt").unlink(missing_ok=True)
+    seen = {"run": number, "prefix": str(prefix), "screenshots": {}, "clicked": False}
+    started = time.monotonic()
+    with open(logs / ("run%d-wine.txt" % number), "wb") as wine_out:
+        proc = harness.wine_popen(prefix, [INSTALLER], stdout=wine_out, stderr=subprocess.STDOUT)
+    try:
+        window = installer_window(proc, 120)
+        seen["window"] = window is not None
+        if window is None:
+            say("run %d: the installer window did not appear (see %s)" % (number, logs / ("run%d-wine.txt" % number)))
+        else:
+            time.sleep(0.5)  # let the first paint land before the picture
+            seen["screenshots"]["ready"] = shot(shots / ("run%d-1-ready.png" % number), window)
+            x, y, _, _ = xdo.geometry(window)
+            if headless:
+                for _ in range(3):
+                    xdo.click(x + INSTALL_BUTTON[0], y + INSTALL_BUTTON[1])
+                    seen["clicked"] = True
+                    if _wait_for(lambda: log_has(read_log(prefix), STARTED_RECORD) or proc.poll() is not None, 20):
+                        break
+            else:
+                say("run %d: click the install button (立即安装) in the installer window on %s; waiting for the "
+                    "installer to end" % (number, os.environ.get("DISPLAY")))
+                _wait_for(lambda: log_has(read_log(prefix), STARTED_RECORD) or proc.poll() is not None, None)
+            if proc.poll() is None:
+                seen["screenshots"]["run"] = shot(shots / ("run%d-2-run.png" % number), window)
+            # A person sees a failure and closes the window; headless, the failure face is captured and closed.
+            failure = _wait_for_end(proc, prefix, timeout) if headless else _wait_for(lambda: proc.poll() is not None, None)
+            if headless and failure and proc.poll() is None:
+                time.sleep(1.5)  # the red message is set right after the record
+                seen["screenshots"]["end"] = shot(shots / ("run%d-3-end.png" % number), window)
+                xdo.click(x + CLOSE_BUTTON[0], y + CLOSE_BUTTON[1])
+                _wait_for(lambda: proc.poll() is not None, 15)
+        if proc.poll() is None:
+            seen["timed_out"] = True
+            proc.kill()
+        seen["exit_code"] = proc.wait()
+        seen["seconds"] = round(time.monotonic() - started, 1)
+        lines = read_log(prefix)
+        seen["failure"] = failure_in(lines)
+        seen["completed"] = log_has(lines, COMPLETED_RECORD) and not failure_in(lines) and not seen.get("timed_out")
+        if seen["completed"]:
+            client = xdo.find(CLIENT_TITLE, timeout=30)
+            seen["client_window"] = client is not None
+            if client:
+                time.sleep(0.5)
+                seen["screenshots"]["end"] = shot(shots / ("run%d-3-end.png" % number), client)
+        seen["client_pids"] = client_processes(prefix)
+        seen["reg_query"] = harness.wine(prefix, ["reg", "query", UNINSTALL_KEY], capture_output=True,
+                                         timeout=120).stdout.decode("utf-8", "replace")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        harness.stop_wineserver(prefix)
+    log_copy = logs / ("run%d-log.txt" % number)
+    log_file = host_path(prefix, r"C:\temp\log.txt")
+    if log_file.is_file():
+        shutil.copyfile(log_file, log_copy)
+    seen["log"] = str(log_file)
+    seen["log_copy"] = str(log_copy)
+    return seen
+
+
+def _wait_for(condition, timeout):
+    deadline = None if timeout is None else time.monotonic() + timeout
+    while not condition():
+        if deadline is not None and time.monotonic() >= deadline:
+            return False
+        time.sleep(0.2)
+    return True
+
+
+def _wait_for_end(proc, prefix, timeout):
+    """Waits for the installer to end; returns the failure record when the run gave up instead."""
+    deadline = None if timeout is None else time.monotonic() + timeout
+    while proc.poll() is None:
+        failure = failure_in(read_log(prefix))
+        if failure:
+            return failure
+        if deadline is not None and time.monotonic() >= deadline:
+            return None
+        time.sleep(0.3)
+    return None
+
+
+# ---------------------------------------------------------------------------------------------------
+# What a run left behind, and its report.
+
+def examine(prefix, release, seen):
+    """Adds to `seen` what the run left in the prefix; returns the list of problems."""
+    problems = []
+    if not seen.get("window"):
+        problems.append("the installer window never appeared")
+    if seen.get("timed_out"):
+        problems.append("the installer did not end in time and was killed")
+    if seen.get("failure"):
+        problems.append("the installation failed: " + seen["failure"].split("]", 2)[-1])
+    if not seen.get("completed"):
+        problems.append("the installation did not complete")
+    lines = read_log(prefix) if Path(seen["log"]).is_file() else []
+    setup = host_path(prefix, r"C:\Larkspire")
+    files = sorted(p for p in setup.rglob("*") if p.is_file()) if setup.is_dir() else []
+    seen["files"] = [str(p.relative_to(setup)).replace("/", "\\") for p in files]
+    seen["packages"] = [(m.group(1).rsplit("/", 1)[-1], int(m.group(2)))
+                        for m in (DOWNLOAD_RECORD.search(l) for l in lines) if m]
+
+    listed = crc_list((Path(release) / "filecrc.txt").read_bytes())
+    checked = {}
+    for line in lines:
+        m = CRC_RECORD.search(line)
+        if m:
+            checked[m.group(1)] = (int(m.group(2)), int(m.group(3)))
+    seen["crc_listed"] = len([c for _, c in listed if c])
+    seen["crc_passed"] = len([n for n, (a, b) in checked.items() if a == b])
+    seen["crc_failed_record"] = log_has(lines, "CheckFileCRC failed")
+    if seen.get("completed") and seen["crc_passed"] != seen["crc_listed"]:
+        problems.append("the installer's check matched %d of %d listed files" % (seen["crc_passed"], seen["crc_listed"]))
+    now = []
+    for name, crc in listed:
+        path = host_path(prefix, "C:\\Larkspire\\" + name)
+        now.append((name, path.is_file() and file_crc(path) == crc, path.is_file()))
+    seen["crc_now"] = now
+    for name, same, present in now:
+        if not present:
+            problems.append("listed file missing: C:\\Larkspire\\" + name)
+
+    config_path = host_path(prefix, r"C:\Larkspire\config\ORB.System.config")
+    seen["config"] = {}
+    if config_path.is_file():
+        config = read_profile(config_path)
+        seen["config"] = {s: dict(config[s]) for s in config.sections()}
+    if seen["config"].get("Client", {}).get("Version") != "000":
+        problems.append("ORB.System.config has no [Client] Version=000")
+
+    seen["shortcuts"] = {name: is_shell_link(path) for name, path in shortcut_paths(prefix).items()}
+    problems += ["shortcut missing: " + n for n, ok in seen["shortcuts"].items() if not ok]
+
+    entry = reg_file_key(prefix / "system.reg", UNINSTALL_REG_SECTION)
+    seen["uninstall_entry"] = {k: v for k, (_, v) in entry.items()} if entry else None
+    if not entry:
+        problems.append("no uninstall entry " + UNINSTALL_KEY)
+    if seen.get("completed") and not seen.get("client_window"):
+        problems.append("the client window \"%s\" did not appear" % CLIENT_TITLE)
+    seen["problems"] = problems
+    return problems
+
+
+def report(seen):
+    def rel(p):
+        try:
+            return str(Path(p).relative_to(Path.cwd()))
+        except ValueError:
+            return str(p)
+
+    n = seen["run"]
+    say()
+    say("== run %d ==" % n)
+    if seen.get("window"):
+        how = "clicked install by itself" if seen["clicked"] else "install clicked by a person"
+        say("installer:   window appeared, %s; process ended with exit code %s after %s s%s"
+            % (how, seen.get("exit_code"), seen.get("seconds"), " (killed)" if seen.get("timed_out") else ""))
+    else:
+        say("installer:   no window; process ended with exit code %s" % seen.get("exit_code"))
+    if seen.get("failure"):
+        say("failure:     " + seen["failure"].split("]", 2)[-1])
+    say("packages:    " + (", ".join("%s (%d bytes)" % p for p in seen["packages"]) or "none downloaded"))
+    say("files:       %d installed under C:\\Larkspire (%s)"
+        % (len(seen["files"]), rel(host_path(Path(seen["prefix"]), r"C:\Larkspire"))))
+    outcome = "failed" if seen["crc_failed_record"] else ("passed" if seen.get("completed") else "not reached")
+    say("verified:    CheckFileCRC %s: %d of %d files of filecrc.txt matched (loacalCRC = netCRC in the log)"
+        % (outcome, seen["crc_passed"], seen["crc_listed"]))
+    for name, same, present in seen["crc_now"]:
+        if present and not same:
+            why = " (expected: the configuration is written after the check)" if name == CONFIG_NAME else ""
+            say("             now differs from filecrc.txt: %s%s" % (name, why))
+    cfg = seen["config"]
+    say("config:      [Client] Version=%s; [Server] %s" % (
+        cfg.get("Client", {}).get("Version", "(missing)"),
+        ", ".join("%s=%s" % kv for kv in cfg.get("Server", {}).items()) or "(missing)"))
+    say("shortcuts:   " + "; ".join("%s: %s" % (k, "yes" if v else "MISSING") for k, v in seen["shortcuts"].items()))
+    values = [line.strip() for line in seen.get("reg_query", "").splitlines() if "REG_" in line]
+    say("uninstall:   %s (wine reg query): %s" % (UNINSTALL_KEY, "%d values" % len(values) if values else "none"))
+    for line in values:
+        say("               " + line)
+    if seen.get("completed"):
+        say("client:      window \"%s\" %s; iQorRemote.exe processes at the end: %d"
+            % (CLIENT_TITLE, "appeared" if seen.get("client_window") else "did NOT appear", len(seen["client_pids"])))
+    else:
+        say("client:      not started (the run did not complete)")
+    say("screenshots: " + (", ".join("%s %s" % (k, rel(v)) for k, v in seen["screenshots"].items() if v) or "none"))
+    say("log:         %s (C:\\temp\\log.txt), copy %s; last lines:" % (rel(seen["log"]), rel(seen["log_copy"])))
+    try:
+        lines = decode_log(Path(seen["log_copy"]).read_bytes())
+    except OSError:
+        lines = []
+    for line in lines[-6:]:
+        say("               " + line)
+    say("result:      " + ("COMPLETE" if not seen["problems"] else "NOT COMPLETE"))
+    for problem in seen["problems"]:
+        say("               - " + problem)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--out", type=Path, default=SOURCE / "out", help="work folder (default: out/)")
+    parser.add_argument("--headless", action="store_true", help="click install by itself (else a person clicks)")
+    runs = parser.add_mutually_exclusive_group()
+    runs.add_argument("--again", action="store_true", help="install again over the installation in OUT/prefix")
+    runs.add_argument("--twice", action="store_true", help="fresh installation, then a second one over it")
+    parser.add_argument("--wait-port", type=float, default=0, metavar="SECONDS",
+                        help="wait this long for the base URL's port instead of failing at once")
+    parser.add_argument("--timeout", type=float, default=float(os.environ.get("MIREVALE_RUN_TIMEOUT", 400)),
+                        help="headless: longest wait for one installer run (default 400 s)")
+    parser.add_argument("--json", type=Path, help="also write what was seen as JSON")
+    args = parser.parse_args(argv)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+
+    out = args.out.resolve()
+    out.mkdir(parents=True, exist_ok=True)
+    prefix = out / "prefix"
+    results = []
+    try:
+        if not os.environ.get("DISPLAY"):
+            raise Unusable("no DISPLAY: source scripts/xvfb.sh first (scripts/run.sh does)")
+        if not INSTALLER.is_file():
+            raise Unusable("%s is missing: build first (scripts/build.sh)" % INSTALLER)
+        base_url = base_url_from_cache()
+        say("installer:   %s, built-in base URL %s" % (INSTALLER, base_url))
+        if args.again and not host_path(prefix, r"C:\Larkspire").is_dir():
+            raise Unusable("--again needs an earlier installation in %s: run without --again first" % prefix)
+        release = out / "release"
+        publish(release)
+        with serve(release, base_url, out / "nginx", args.wait_port):
+            check(base_url)
+            if args.again:
+                say("installing again over the installation in %s" % prefix)
+            else:
+                fresh_prefix(prefix)
+            for number in ((1, 2) if args.twice else (1,)):
+                seen = run_installer(prefix, out, number, args.headless, args.timeout)
+                examine(prefix, release, seen)
+                report(seen)
+                results.append(seen)
+                if seen["problems"]:
+                    break
+    except Unusable as e:
+        say("main job: " + str(e))
+        return 3
+    finally:
+        if prefix.exists():
+            harness.stop_wineserver(prefix)
+        if args.json:
+            args.json.write_text(json.dumps(results, indent=1, ensure_ascii=False))
+    ok = bool(results) and all(not r["problems"] for r in results)
+    say()
+    say("main job: %s (%d run%s; work folder %s)" % ("done" if ok else "FAILED", len(results),
+                                                     "" if len(results) == 1 else "s", out))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

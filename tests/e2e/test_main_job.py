@@ -1,0 +1,154 @@
+"""The main job end to end, as scripts/run.sh runs it headless: the sample release published and served
+by nginx at the installer's built-in base URL, the x86_64 installer started under Wine in a fresh prefix
+on a private Xvfb, install clicked, and then a second installation over the first in the same prefix.
+
+The built-in base URL has a fixed port, which other tests may serve at the same time: as root the job runs
+in a network namespace of its own; otherwise the driver waits for the port (and serialises with other
+main-job runs through a lock file) instead of failing."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+import harness
+
+sys.path.insert(0, str(harness.SOURCE / "scripts"))
+import run_installer  # noqa: E402
+
+SETUP = r"C:\Larkspire"
+EXPECTED_ENTRY = {
+    "DisplayIcon": r"C:\Larkspire\iQorRemote.exe",
+    "AppExePath": "iQorRemote.exe",
+    "DisplayName": "Mirevale",
+    "Publisher": "Mirevale",
+    "DisplayVersion": "2.0",
+    "InstallLocation": "C:\\Larkspire\\",
+    "UninstallString": '"C:\\Larkspire\\UnInstall.exe" "C:\\Larkspire"',
+}
+CONFIG = r"config\ORB.System.config"
+
+
+# Brings the loopback interface of a new network namespace up (what `ip link set lo up` does).
+LOOPBACK_UP = """
+import fcntl, socket, struct
+s = socket.socket()
+flags = struct.unpack("16sH", fcntl.ioctl(s, 0x8913, struct.pack("16sH", b"lo", 0)))[1]
+fcntl.ioctl(s, 0x8914, struct.pack("16sH", b"lo", flags | 1))
+"""
+
+
+def drive(out, args, json_path):
+    """Runs the driver under its own private Xvfb; returns (exit status, output, runs seen).
+    As root it runs in a network namespace of its own, so the fixed port of the built-in base URL is
+    nobody else's there; otherwise it waits for the port."""
+    script = '. "$1/scripts/xvfb.sh"; shift; python3 "$@"'
+    cmd = ["bash", "-c", script, "drive", str(harness.SOURCE), str(harness.SOURCE / "scripts" / "run_installer.py"),
+           "--out", str(out), "--headless", "--wait-port", "900", "--json", str(json_path)] + args
+    if os.geteuid() == 0 and shutil.which("unshare"):
+        cmd = ["unshare", "--net", "bash", "-c", 'python3 -c "$0" && exec "$@"', LOOPBACK_UP] + cmd
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        output, _ = proc.communicate(timeout=1500)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, 15)
+        output, _ = proc.communicate()
+    text = output.decode("utf-8", "replace")
+    runs = json.loads(json_path.read_text()) if json_path.is_file() else []
+    return proc.returncode, text, runs
+
+
+class MainJobTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.out = harness.scratch("main-job")
+        cls.prefix = cls.out / "prefix"
+        cls.release = cls.out / "release"
+
+    def path(self, windows_path):
+        return run_installer.host_path(self.prefix, windows_path)
+
+    def assert_installed(self, run, output):
+        """Everything one complete run leaves behind, read from the stopped prefix."""
+        self.assertTrue(run["window"], output)
+        self.assertTrue(run["clicked"], output)
+        self.assertNotIn("timed_out", run, output)
+        self.assertEqual(0, run["exit_code"], output)
+        self.assertTrue(run["completed"], output)
+        self.assertTrue(run["client_window"], "the client window titled Mirevale did not appear\n" + output)
+        self.assertEqual([], run["problems"], output)
+
+        listed = run_installer.crc_list((self.release / "filecrc.txt").read_bytes())
+        names = [name for name, _ in listed]
+        for wanted in ("iQorRemote.exe", "favicon.ico", CONFIG):
+            self.assertIn(wanted, names)
+        log = run_installer.decode_log(self.path(r"C:\temp\log.txt").read_bytes())
+        for name, crc in listed:
+            path = self.path(SETUP + "\\" + name)
+            self.assertTrue(path.is_file(), name)
+            # The installer checked every listed file, in the list's order, before it wrote the config.
+            self.assertIn("[CSetupDlg::CheckFileCRC] %s loacalCRC=%d, netCRC=%d" % (name, crc, crc),
+                          "\n".join(log), name)
+            if name != CONFIG:
+                self.assertEqual(crc, run_installer.file_crc(path), name)
+
+        config = run_installer.read_profile(self.path(SETUP + "\\" + CONFIG))
+        sample = run_installer.read_profile(harness.SOURCE / "sample" / "core" / "config" / "ORB.System.config")
+        self.assertEqual(["Client", "Server"], sorted(config.sections()))
+        self.assertEqual({"Version": "000"}, dict(config["Client"]))
+        self.assertEqual(dict(sample["Server"]), dict(config["Server"]))
+        self.assertTrue(dict(sample["Server"]))
+
+        uninstaller = self.path(SETUP + r"\UnInstall.exe")
+        self.assertTrue(uninstaller.is_file(), "UnInstall.exe is not installed")
+        self.assertEqual((self.release / "UnInstall.exe").read_bytes(), uninstaller.read_bytes())
+
+        links = list(run_installer.shortcut_paths(self.prefix).values())
+        desktop, menu_client, menu_uninstall = links
+        for link in links:
+            self.assertTrue(run_installer.is_shell_link(link), link)
+        self.assertIn(b"C:\\Larkspire\\iQorRemote.exe", desktop.read_bytes())
+        self.assertIn(b"C:\\Larkspire\\iQorRemote.exe", menu_client.read_bytes())
+        self.assertIn(b"C:\\Larkspire\\UnInstall.exe", menu_uninstall.read_bytes())
+        self.assertIn('"C:\\Larkspire"'.encode("utf-16-le"), menu_uninstall.read_bytes())
+        self.assertEqual(["Mirevale.lnk"], sorted(p.name for p in desktop.parent.glob("*.lnk")))
+        self.assertEqual(sorted(["Mirevale.lnk", "卸载Mirevale.lnk"]),
+                         sorted(p.name for p in menu_client.parent.iterdir()))
+
+        entry = run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION)
+        self.assertIsNotNone(entry, "no uninstall entry in system.reg")
+        self.assertEqual({name: ("sz", value) for name, value in EXPECTED_ENTRY.items()}, entry)
+
+    def test_install_then_install_again(self):
+        code, output, runs = drive(self.out, [], self.out / "run1.json")
+        self.assertEqual(0, code, output)
+        self.assertEqual(1, len(runs), output)
+        self.assert_installed(runs[0], output)
+        self.assertEqual(0, len(run_installer.client_processes(self.prefix)), "the client outlived the job")
+
+        # A file that only the earlier installation had: the new run clears the install folder first.
+        stale = self.path(SETUP + r"\stale.txt")
+        stale.write_text("left over")
+        # An older version's entry: the new run writes its values over it.
+        reg = self.prefix / "system.reg"
+        text = reg.read_text(encoding="utf-8")
+        at = text.lower().index("[" + run_installer.UNINSTALL_REG_SECTION.lower() + "]")
+        value = text.index('"DisplayVersion"="2.0"', at)
+        reg.write_text(text[:value] + '"DisplayVersion"="1.0"' + text[value + 22:], encoding="utf-8")
+        self.assertEqual(("sz", "1.0"), run_installer.reg_file_key(reg, run_installer.UNINSTALL_REG_SECTION)["DisplayVersion"])
+
+        code, output, runs = drive(self.out, ["--again"], self.out / "run2.json")
+        self.assertEqual(0, code, output)
+        self.assertEqual(1, len(runs), output)
+        self.assertIn("installing again over the installation in", output)
+        self.assert_installed(runs[0], output)
+        self.assertFalse(stale.exists(), "the second installation kept a file of the first")
+
+        shutil.rmtree(self.out, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    unittest.main()
