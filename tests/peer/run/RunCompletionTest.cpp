@@ -99,9 +99,11 @@ TEST_F(RunCompletionTest, CompleteRunConfiguresLinksShowsAllRegistersAndAsksForT
     // While the runner waits for the window to show 100: configuration and shortcuts are there, the
     // registration is not yet.
     const std::vector<RunEvent>& events = m_dlg->m_events;
-    const RunEvent* pShown = m_dlg->Find(RunEvent::PERCENT_TEXT, L"100%");
-    ASSERT_NE(nullptr, pShown);
-    EXPECT_TRUE(pShown->bOtherThread);
+    auto shown = std::find_if(events.begin(), events.end(),
+        [](const RunEvent& e) { return e.kind == RunEvent::PERCENT_TEXT && e.bOtherThread; });
+    ASSERT_NE(events.end(), shown) << "the runner shows the percentage itself";
+    const RunEvent* pShown = &*shown;
+    EXPECT_EQ(L"100%", pShown->strText);
     EXPECT_EQ(100, pShown->nProgress);
     EXPECT_TRUE(pShown->state.bUninstaller);
     EXPECT_EQ(L"000", pShown->state.strConfigVersion);
