@@ -62,7 +62,6 @@ MachineState ProbeMachine()
 {
     MachineState state;
     std::wstring strFolder = INSTALL_FOLDER;
-    state.bInstallFolder = FileExists(strFolder);
     state.bUninstaller = FileExists(strFolder + L"\\UnInstall.exe");
     WCHAR szVersion[32] = {};
     GetPrivateProfileStringW(L"Client", L"Version", L"", szVersion, ARRAYSIZE(szVersion),

@@ -15,7 +15,6 @@
 
 // What the installation has left on the machine at one moment.
 struct MachineState {
-    bool bInstallFolder = false;
     bool bUninstaller = false;
     std::wstring strConfigVersion; // [Client] Version of ORB.System.config, empty when there is none
     bool bDesktopLink = false;
