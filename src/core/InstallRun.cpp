@@ -50,10 +50,13 @@ void CSetupDlg::ShowErrorFormat(const WCHAR* pszFormat, const WCHAR* pszName)
 
 DWORD WINAPI CSetupDlg::InstallThreadProc(LPVOID pParam)
 {
+    CSetupDlg* pDlg = static_cast<CSetupDlg*>(pParam);
     try {
-        return static_cast<CSetupDlg*>(pParam)->InstallPackages();
+        return pDlg->InstallPackages();
     } catch (...) {
+        // Out of memory in the package list, for instance: a failed run, shown as one.
         LogError(L"[CSetupDlg::Execute] install stopped by an unexpected error");
+        pDlg->ShowError(L"安装失败");
         return 1;
     }
 }
