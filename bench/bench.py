@@ -585,7 +585,8 @@ class Bench:
             "Produced by `bench/run.sh` on %s in %.0f s. Machine: %s, %d cores (%s), %.0f GiB RAM, kernel %s, %s."
             % (started.strftime("%Y-%m-%d %H:%M"), elapsed, platform.node() or "host", os.cpu_count(), cpu_model(),
                mem_gib(), platform.release(), wine_version()),
-            "Load average (1 min): %s." % ", ".join("%s %s" % (k, v) for k, v in self.loads),
+            "Load average (1 min): %s; the benchmark itself keeps about one core busy, the rest is other work on "
+            "the machine." % ", ".join("%s %s" % (k, v) for k, v in self.loads),
             "",
             "Release: %d packages, %.0f MiB uncompressed in %d files, %.0f MiB of archives; the largest, %s, %.1f MiB "
             "(%.0f MiB unpacked, mostly incompressible); smallfiles.zip holds %d small files. Content from seed %d, "
@@ -614,7 +615,8 @@ class Bench:
             % ("/".join(str(c) for c in self.download_slack), http / med(dl[1]), ww / med(dl[1]),
                100.0 * min(ww, http) / http, wb / med(dl[1])),
             "- Extraction: UnZip (minizip and zlib under Wine, 16 KB writes) takes %.1f times Info-ZIP unzip: "
-            "Wine's file writes cost little here, and Info-ZIP's own inflate is the slower of the two."
+            "Wine's file writes cost little here; Info-ZIP, which inflates with its own code rather than zlib, is "
+            "the slower program."
             % (med(uz[0]) / med(uz[1])),
             "- CRC check: the Win32 reads and zlib crc32 alone take %.1f times the native pass; CheckFileCRC takes "
             "%.1f times: %.0f%% of its time is the product's own work, chiefly zero-filling the whole receive block "
