@@ -198,3 +198,113 @@ def file_server():
     finally:
         server.shutdown()
         server.server_close()
+
+
+class HeldRelease:
+    """A release folder served at /EX/<name> on a fixed port (the installer's built-in base URL), where
+    a test can hold the download of any file at a point of its choice:
+
+      hold(name)            requests for <name> send their headers, then their body one byte every
+                            TRICKLE seconds, so the client's receive time-out never strikes
+      let_go(name)          held and later requests for <name> send the rest at once
+      wait_requested(name)  waits until a request for <name> has arrived
+      count(name)           requests for <name> so far"""
+
+    TRICKLE = 2.0
+
+    def __init__(self, folder):
+        self.folder = str(folder)
+        self._lock = threading.Condition()
+        self._counts = {}
+        self._gates = {}
+
+    def hold(self, name):
+        with self._lock:
+            self._gates[name] = threading.Event()
+
+    def let_go(self, name):
+        with self._lock:
+            self._gates.setdefault(name, threading.Event()).set()
+
+    def let_go_all(self):
+        with self._lock:
+            for gate in self._gates.values():
+                gate.set()
+
+    def count(self, name):
+        with self._lock:
+            return self._counts.get(name, 0)
+
+    def wait_requested(self, name, times=1, timeout=60.0):
+        with self._lock:
+            return self._lock.wait_for(lambda: self._counts.get(name, 0) >= times, timeout)
+
+    def answer(self, handler, name):
+        with self._lock:
+            self._counts[name] = self._counts.get(name, 0) + 1
+            gate = self._gates.get(name)
+            self._lock.notify_all()
+        try:
+            with open(self.folder + "/" + name, "rb") as f:
+                body = f.read()
+        except OSError:
+            return handler.send_body(404, b"not found")
+        handler.send_response(200)
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        sent = 0
+        try:
+            while gate is not None and not gate.is_set() and sent < len(body) - 1:
+                handler.wfile.write(body[sent:sent + 1])
+                handler.wfile.flush()
+                sent += 1
+                gate.wait(self.TRICKLE)
+            if gate is not None:
+                gate.wait()
+            handler.wfile.write(body[sent:])
+        except ConnectionError:
+            handler.close_connection = True
+
+
+class HeldReleaseHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        name = self.path[len("/EX/"):]
+        if not self.path.startswith("/EX/") or not name:
+            return self.send_body(404, b"not found")
+        self.server.release.answer(self, name)
+
+    def send_body(self, code, body):
+        self.send_response(code)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+@contextlib.contextmanager
+def held_release(folder, port, bind_timeout=120.0):
+    """Yields a HeldRelease of `folder` on http://127.0.0.1:<port>/EX/, waiting for the port while
+    another test run uses it."""
+    deadline = time.monotonic() + bind_timeout
+    while True:
+        try:
+            server = ThreadingHTTPServer(("127.0.0.1", port), HeldReleaseHandler)
+            break
+        except OSError:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(1)
+    server.daemon_threads = True
+    server.release = HeldRelease(folder)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield server.release
+    finally:
+        server.release.let_go_all()
+        server.shutdown()
+        server.server_close()

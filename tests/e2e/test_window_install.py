@@ -1,0 +1,245 @@
+"""The installer window during and after an installation, through real clicks and screenshots: the
+slides and the red bar following the progress, what stays inert while installing, closing with and
+without the question, a failure in red, a running client that blocks the start, the launch of the
+client at the end, and which kind of package the font on the machine selects.
+
+The progress is steered by the release: only a few of its many manifest lines have a kind that this
+machine installs, placed so that the progress lands on chosen values, and the download after each
+value is held by the server until the window has been looked at."""
+
+import shutil
+import time
+import unittest
+
+import harness
+import installer_window as iw
+import xdo
+from faultserver import held_release
+from window_case import WindowCase
+
+SKIPPED_KINDS = (0, 4, -1, 99)
+
+
+def steered_manifest(entries, total):
+    """`total` manifest lines; `entries` maps a 1-based line number to (name, kind); every other line
+    names a package of a kind that no machine installs. After the package on line n the progress is
+    n * 95 // total."""
+    return [entries.get(n, ("skip%04d.zip" % n, SKIPPED_KINDS[n % len(SKIPPED_KINDS)])) for n in range(1, total + 1)]
+
+
+def ui_package(flavour):
+    return {"ui\\layout.ini": ("[Layout]\r\nflavour=%s\r\n" % flavour).encode()}
+
+
+def client_marker(prefix):
+    return harness.c_drive(prefix) / "Larkspire" / "client-stub.txt"
+
+
+class InstallWindowTest(WindowCase):
+    def serve(self, tag, manifest, packages, manifest_file=True):
+        release = iw.write_release(harness.scratch(tag), manifest, packages, manifest_file)
+        self.addCleanup(shutil.rmtree, release, True)
+        return self.enterContext(held_release(release, iw.PORT))
+
+    def assertQuestion(self, installer):
+        """The close confirmation is up, as asked for; returns its window."""
+        box, report = installer.box("询问")
+        self.assertIsNotNone(box, "closing while installing did not ask")
+        self.assertEqual("1", report["owned"], "the question is not owned by the installer window")
+        texts = [child.split(";", 3) for child in report["child"]]
+        self.assertIn("是否终止安装？", [text for _, cls, _, text in texts if cls.lower() == "static"])
+        self.assertEqual([("1", "确定"), ("2", "取消")],
+                         sorted((cid, text) for cid, cls, _, text in texts if cls.lower() == "button"))
+        return box
+
+    def assertClientStarted(self, prefix):
+        marker = client_marker(prefix)
+        self.assertTrue(iw.wait_until(marker.exists, 30), "the client was not started")
+        _, folder = harness.utf16_lines(marker.read_bytes())
+        self.assertEqual("c:\\larkspire", folder.lower(), "the client's working folder")
+
+    def test_progress_faces_inert_install_button_and_completion(self):
+        total = 950
+        manifest = steered_manifest({100: ("p10.zip", 1), 120: ("p12.zip", 1), 130: ("p13.zip", 1),
+                                     500: ("p50.zip", 1), 510: ("p51.zip", 1), 870: ("p87.zip", 1),
+                                     879: ("ui2.zip", 2), 880: ("ui3.zip", 3)}, total)
+        packages = {"p10.zip": iw.core_package(), "ui2.zip": ui_package("yahei"), "ui3.zip": ui_package("basic")}
+        for value in (12, 13, 50, 51, 87):
+            packages["p%d.zip" % value] = {"steps\\p%d.txt" % value: b"step %d\r\n" % value}
+        server = self.serve("window-progress-release", manifest, packages)
+        # Each held download keeps the progress at the value before it.
+        steps = [("orbsetup.txt", 0, "slide1.png"), ("p12.zip", 10, "slide1.png"), ("p13.zip", 12, "slide1.png"),
+                 ("p50.zip", 13, "slide2.png"), ("p51.zip", 50, "slide4.png"), ("p87.zip", 51, "slide1.png"),
+                 ("ui3.zip", 87, "slide3.png"), ("UnInstall.exe", 88, "slide4.png"),
+                 ("filecrc.txt", 97, "slide4.png")]
+        for name, _, _ in steps:
+            server.hold(name)
+        prefix = self.prefix("window-progress")
+        installer = self.start(prefix)
+        cursor = self.cursor()
+
+        installer.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("orbsetup.txt"), "the install button did not start the install")
+        report = installer.wait_probe(lambda r: r["label1000.visible"] == "1")
+        self.assertEqual(("1", "0%", "0"), (report["label1000.visible"], report["label1000.text"],
+                                           report["label1001.visible"]))
+        face = installer.shot()
+        self.assertFace(face, "slide1.png", "start of the install")
+        self.assertBar(face, 0, "start of the install")
+
+        # While installing, the install button is no button: no hand, no click, but a drag area.
+        installer.move(iw.CLOSE)
+        self.assertEqual("hand2", cursor.wait_for(lambda name: name == "hand2"), "cursor over close")
+        installer.move(iw.INSTALL)
+        self.assertEqual("left_ptr", cursor.wait_for(lambda name: name != "hand2"),
+                         "the hand shows over the install button while installing")
+        installer.drag(iw.INSTALL, (iw.INSTALL[0] + 40, iw.INSTALL[1] + 20))
+        self.assertEqual("40,20,570,380", installer.probe()["window"], "the install button did not drag")
+        installer.drag(iw.INSTALL, (iw.INSTALL[0] - 40, iw.INSTALL[1] - 20))
+        self.assertEqual("0,0,530,360", installer.probe()["window"], "dragging back")
+        installer.click(iw.INSTALL)
+
+        installer.click(iw.MINIMISE)
+        self.assertEqual("1", installer.wait_probe(lambda r: r["iconic"] == "1")["iconic"],
+                         "not minimised while installing")
+        self.assertEqual("0", installer.probe("restore")["iconic"])
+
+        installer.click(iw.CLOSE)
+        box = self.assertQuestion(installer)
+        xdo.keys(box, "Escape")
+        self.assertTrue(xdo.gone(box), "the question stayed after Cancel")
+        self.assertEqual("1", installer.probe()["found"], "Cancel closed the window")
+
+        for index, (name, value, slide) in enumerate(steps):
+            if index:
+                self.assertTrue(server.wait_requested(name), "the install stopped before %s" % name)
+                report = installer.wait_probe(lambda r: r["label1000.text"] == "%d%%" % value)
+                self.assertEqual("%d%%" % value, report["label1000.text"])
+                self.assertEqual("0", report["label1001.visible"])
+                face = installer.shot(save_as="window-installing.png" if value == 50 else None)
+                self.assertFace(face, slide, "progress %d" % value)
+                self.assertBar(face, value * 49 // 10, "progress %d" % value)
+            server.let_go(name)
+
+        # Progress 100 stands for the one second before the window closes: look while it does.
+        full = None
+        deadline = time.monotonic() + 60
+        while full is None and installer.showing() and time.monotonic() < deadline:
+            try:
+                face = installer.shot()
+            except iw.WindowGone:
+                break
+            if iw.bar_rows(face)[0] == 490:
+                full = face
+        self.assertIsNotNone(full, "the full bar never showed")
+        self.assertFace(full, "slide4.png", "progress 100")
+        self.assertBar(full, 490, "progress 100")
+        self.assertClientStarted(prefix)
+        self.assertEnds(installer, "completed install")
+
+        self.assertEqual(1, server.count("orbsetup.txt"), "a second click started a second install")
+        self.assertEqual((0, 1), (server.count("ui2.zip"), server.count("ui3.zip")),
+                         "without the font the kind 3 package is the one to install")
+        layout = harness.c_drive(prefix) / "Larkspire" / "ui" / "layout.ini"
+        self.assertIn(b"flavour=basic", layout.read_bytes())
+
+    def test_close_asks_while_installing_and_ok_stops_before_the_next_package(self):
+        packages = {"a.zip": iw.core_package(), "b.zip": {"b.txt": b"b\r\n"}, "c.zip": {"c.txt": b"c\r\n"}}
+        server = self.serve("window-stop-release", [("a.zip", 1), ("b.zip", 1), ("c.zip", 1)], packages)
+        server.hold("b.zip")
+        prefix = self.prefix("window-stop")
+        installer = self.start(prefix)
+        installer.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("b.zip"))
+
+        installer.keys("Escape")
+        box = self.assertQuestion(installer)
+        xdo.keys(box, "Escape")
+        self.assertTrue(xdo.gone(box), "the question stayed after Cancel")
+        self.assertEqual("1", installer.probe()["label1000.visible"], "Cancel after Esc ended the install")
+
+        installer.click(iw.CLOSE)
+        box = self.assertQuestion(installer)
+        xdo.keys(box, "Return")
+        self.assertTrue(installer.gone(), "OK did not close the window")
+        server.let_go("b.zip")
+        self.assertTrue(installer.exited(), "the installer process went on after OK")
+        self.assertEqual((1, 0, 0), (server.count("b.zip"), server.count("c.zip"), server.count("UnInstall.exe")),
+                         "the download under way ends, and nothing after it starts")
+        folder = harness.c_drive(prefix) / "Larkspire"
+        self.assertEqual((True, False), ((folder / "b.txt").exists(), (folder / "c.txt").exists()))
+        self.assertFalse(client_marker(prefix).exists(), "a stopped install started the client")
+
+    def test_failure_shows_red_status_and_close_does_not_ask(self):
+        server = self.serve("window-fail-release", [("a.zip", 1)], {"a.zip": iw.core_package()},
+                            manifest_file=False)
+        installer = self.start(self.prefix("window-fail"))
+        installer.click(iw.INSTALL)
+        report = installer.wait_probe(lambda r: r["label1001.visible"] == "1")
+        self.assertEqual(("1", "下载Setupconfig.txt失败"), (report["label1001.visible"], report["label1001.text"]))
+        self.assertEqual(("1", "0%"), (report["label1000.visible"], report["label1000.text"]))
+        self.assertEqual(1, server.count("orbsetup.txt"))
+        face = installer.shot(save_as="window-failed.png")
+        self.assertGreater(iw.red_pixels(face, iw.STATUS), 30, "the failure text is not red")
+        self.assertFace(face, "slide1.png", "failed install", skip=(iw.STATUS,))
+        self.assertBar(face, 0, "failed install")
+
+        installer.click(iw.MINIMISE)
+        self.assertEqual("1", installer.wait_probe(lambda r: r["iconic"] == "1")["iconic"],
+                         "not minimised after the failure")
+        self.assertEqual("0", installer.probe("restore")["iconic"])
+
+        installer.click(iw.CLOSE)
+        self.assertIsNone(xdo.find("询问", timeout=3, proc=installer.proc), "closing after a failure asked")
+        self.assertEnds(installer, "close after a failure")
+
+    def test_running_client_blocks_the_start_until_it_has_ended(self):
+        server = self.serve("window-busy-release", [("a.zip", 1)], {"a.zip": iw.core_package()},
+                            manifest_file=False)
+        prefix = self.prefix("window-busy")
+        folder = harness.c_drive(prefix) / "Larkspire"
+        folder.mkdir()
+        shutil.copyfile(iw.CLIENT_STUB, folder / "iQorRemote.exe")
+        client = harness.wine_popen(prefix, ["C:\\Larkspire\\iQorRemote.exe"])
+        self.addCleanup(lambda: client.poll() is None and (client.kill(), client.wait()))
+        self.assertTrue(iw.wait_until(client_marker(prefix).exists, 30), "the client did not start")
+        installer = self.start(prefix)
+
+        for attempt in (1, 2):
+            installer.click(iw.INSTALL)
+            box, report = installer.box("提示")
+            self.assertIsNotNone(box, "click %d: the running client did not stop the start" % attempt)
+            texts = [child.split(";", 3) for child in report["child"]]
+            self.assertIn("程序正在运行，请先关闭程序再安装", [t for _, cls, _, t in texts if cls.lower() == "static"])
+            self.assertEqual([("1", "确定")],
+                             sorted((cid, t) for cid, cls, _, t in texts if cls.lower() == "button"))
+            xdo.keys(box, "Return")
+            self.assertTrue(xdo.gone(box))
+            self.assertEqual(0, server.count("orbsetup.txt"), "click %d started the install" % attempt)
+            self.assertEqual("0", installer.probe()["label1000.visible"])
+            self.assertFace(installer.shot(), "ready.png", "after the message")
+
+        client.kill()
+        client.wait()
+        installer.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("orbsetup.txt"), "the click after the client ended did not start")
+        self.assertIsNone(xdo.find("提示", timeout=1, proc=installer.proc))
+
+    def test_preferred_font_selects_the_kind_2_package(self):
+        server = self.serve("window-font-release", [("core.zip", 1), ("ui2.zip", 2), ("ui3.zip", 3)],
+                            {"core.zip": iw.core_package(), "ui2.zip": ui_package("yahei"),
+                             "ui3.zip": ui_package("basic")})
+        prefix = self.prefix("window-font")
+        iw.install_preferred_font(prefix)
+        installer = self.start(prefix)
+        installer.click(iw.INSTALL)
+        self.assertClientStarted(prefix)
+        self.assertEnds(installer, "completed install")
+        self.assertEqual((1, 0), (server.count("ui2.zip"), server.count("ui3.zip")),
+                         "with the font the kind 2 package is the one to install")
+        layout = harness.c_drive(prefix) / "Larkspire" / "ui" / "layout.ini"
+        self.assertIn(b"flavour=yahei", layout.read_bytes())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,49 @@
+"""The base of the test_window_* cases: a Wine prefix of its own per case, removed afterwards with
+every Windows process started in it, and the checks that several cases share."""
+
+import shutil
+import unittest
+
+import harness
+import installer_window as iw
+
+
+class WindowCase(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        iw.isolate_network()
+
+    def prefix(self, tag):
+        prefix = harness.new_prefix(tag)
+
+        def remove():
+            harness.stop_wineserver(prefix)
+            shutil.rmtree(prefix.parent, ignore_errors=True)
+        self.addCleanup(remove)
+        return prefix
+
+    def start(self, prefix, exe=iw.EXE):
+        installer = iw.Installer(prefix, exe)
+        self.addCleanup(installer.stop)
+        return installer
+
+    def cursor(self):
+        cursor = iw.XCursor()
+        self.addCleanup(cursor.close)
+        return cursor
+
+    def assertFace(self, image, skin_name, what, skip=()):
+        """The window shows `skin_name` everywhere but where the bar and the percentage (and `skip`)
+        may cover it."""
+        differing = image.differences(iw.skin(skin_name), skip=(iw.BAR, iw.PERCENT) + tuple(skip))
+        self.assertEqual(0, differing, "%s: %d pixels differ from %s" % (what, differing, skin_name))
+
+    def assertBar(self, image, fill, what):
+        self.assertEqual([fill] * (iw.BAR[3] - iw.BAR[1]), iw.bar_rows(image),
+                         "%s: the bar should be red for %d pixels, then grey" % (what, fill))
+
+    def assertEnds(self, installer, what):
+        self.assertTrue(installer.gone(), "%s: the window stayed" % what)
+        self.assertTrue(installer.exited(), "%s: the installer process went on" % what)

@@ -1,0 +1,140 @@
+// Reports what a test cannot see on the screen about the installer window, or about a message box,
+// as UTF-8 "name=value" lines on standard output:
+//   window_probe            the installer window: styles, rectangles, state, its two labels
+//   window_probe restore    the same, after restoring the installer window from the taskbar
+//   window_probe box TITLE  the visible top-level window titled TITLE: its child controls
+// The installer window is the dialog that has the two label children 1000 and 1001 (its title is empty).
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+void Print(const std::wstring& strLine)
+{
+    std::wstring strOut = strLine + L"\n";
+    int cb = WideCharToMultiByte(CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), nullptr, 0, nullptr,
+        nullptr);
+    std::string strBytes(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), strBytes.data(), cb, nullptr,
+        nullptr);
+    DWORD cbWritten = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), strBytes.data(), static_cast<DWORD>(strBytes.size()), &cbWritten,
+        nullptr);
+}
+
+std::wstring Text(HWND hWnd)
+{
+    WCHAR szText[512] = {};
+    GetWindowTextW(hWnd, szText, ARRAYSIZE(szText));
+    return szText;
+}
+
+std::wstring ClassName(HWND hWnd)
+{
+    WCHAR szClass[128] = {};
+    GetClassNameW(hWnd, szClass, ARRAYSIZE(szClass));
+    return szClass;
+}
+
+std::wstring RectText(const RECT& rc)
+{
+    WCHAR szRect[64];
+    swprintf(szRect, ARRAYSIZE(szRect), L"%ld,%ld,%ld,%ld", rc.left, rc.top, rc.right, rc.bottom);
+    return szRect;
+}
+
+std::wstring Hex(LONG_PTR nValue)
+{
+    WCHAR szHex[32];
+    swprintf(szHex, ARRAYSIZE(szHex), L"0x%08lX", static_cast<unsigned long>(nValue));
+    return szHex;
+}
+
+BOOL CALLBACK FindInstaller(HWND hWnd, LPARAM lParam)
+{
+    if (ClassName(hWnd) == L"#32770" && GetDlgItem(hWnd, 1000) != nullptr && GetDlgItem(hWnd, 1001) != nullptr) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void PrintLabel(HWND hDlg, int nID)
+{
+    HWND hLabel = GetDlgItem(hDlg, nID);
+    RECT rc;
+    GetWindowRect(hLabel, &rc);
+    MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(&rc), 2);
+    std::wstring strName = L"label" + std::to_wstring(nID);
+    Print(strName + L".visible=" + (IsWindowVisible(hLabel) ? L"1" : L"0"));
+    Print(strName + L".rect=" + RectText(rc));
+    Print(strName + L".style=" + Hex(GetWindowLongPtrW(hLabel, GWL_STYLE)));
+    Print(strName + L".text=" + Text(hLabel));
+}
+
+int ProbeInstaller(bool bRestore)
+{
+    HWND hDlg = nullptr;
+    EnumWindows(FindInstaller, reinterpret_cast<LPARAM>(&hDlg));
+    if (hDlg == nullptr) {
+        Print(L"found=0");
+        return 1;
+    }
+    if (bRestore)
+        ShowWindow(hDlg, SW_RESTORE);
+    RECT rcWindow;
+    RECT rcClient;
+    GetWindowRect(hDlg, &rcWindow);
+    GetClientRect(hDlg, &rcClient);
+    Print(L"found=1");
+    Print(L"title=" + Text(hDlg));
+    Print(L"style=" + Hex(GetWindowLongPtrW(hDlg, GWL_STYLE)));
+    Print(L"exstyle=" + Hex(GetWindowLongPtrW(hDlg, GWL_EXSTYLE)));
+    Print(L"window=" + RectText(rcWindow));
+    Print(L"client=" + RectText(rcClient));
+    Print(std::wstring(L"iconic=") + (IsIconic(hDlg) ? L"1" : L"0"));
+    Print(std::wstring(L"visible=") + (IsWindowVisible(hDlg) ? L"1" : L"0"));
+    Print(std::wstring(L"owner=") + (GetWindow(hDlg, GW_OWNER) != nullptr ? L"1" : L"0"));
+    PrintLabel(hDlg, 1000);
+    PrintLabel(hDlg, 1001);
+    return 0;
+}
+
+int ProbeBox(const WCHAR* pszTitle)
+{
+    HWND hBox = FindWindowW(nullptr, pszTitle);
+    if (hBox == nullptr || !IsWindowVisible(hBox)) {
+        Print(L"found=0");
+        return 1;
+    }
+    Print(L"found=1");
+    Print(std::wstring(L"owned=") + (GetWindow(hBox, GW_OWNER) != nullptr ? L"1" : L"0"));
+    for (HWND hChild = GetWindow(hBox, GW_CHILD); hChild != nullptr; hChild = GetWindow(hChild, GW_HWNDNEXT)) {
+        Print(L"child=" + std::to_wstring(GetDlgCtrlID(hChild)) + L";" + ClassName(hChild) + L";"
+            + Hex(GetWindowLongPtrW(hChild, GWL_STYLE)) + L";" + Text(hChild));
+    }
+    return 0;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    int nArgs = 0;
+    LPWSTR* ppszArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    if (ppszArgs == nullptr)
+        return 2;
+    int nResult = 2;
+    if (nArgs == 1)
+        nResult = ProbeInstaller(false);
+    else if (nArgs == 2 && wcscmp(ppszArgs[1], L"restore") == 0)
+        nResult = ProbeInstaller(true);
+    else if (nArgs == 3 && wcscmp(ppszArgs[1], L"box") == 0)
+        nResult = ProbeBox(ppszArgs[2]);
+    LocalFree(ppszArgs);
+    return nResult;
+}
