@@ -90,6 +90,10 @@ BOOL CUninstallApp::InitInstance()
         DWORD dwWait = WaitForSingleObject(hStarter, s_dwRelayWaitMs);
         CloseHandle(hStarter);
         LogNormal(L"[CUninstallApp::InitInstance] waited for the starter result=%lu", dwWait);
+        // This copy in the temporary folder goes at the next start of the system, whatever happens here.
+        std::wstring strSelf = OwnPath();
+        if (strSelf.empty() || !MoveFileExW(strSelf.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            LogNormal(L"[CUninstallApp::InitInstance] copy stays in the temporary folder error=%lu", GetLastError());
     }
 
     WCHAR szFolder[MAX_PATH];
@@ -105,8 +109,7 @@ BOOL CUninstallApp::InitInstance()
         CreateDirectoryW(szTemp, nullptr);
         SetCurrentDirectoryW(szTemp);
     }
-    std::wstring strSelf = OwnPath();
-    if (args.nWaitHandle == 0 && bTemp && IsInsideFolder(strSelf, szFolder) && StartCopyFromTemp(szFolder, szTemp))
+    if (args.nWaitHandle == 0 && bTemp && IsInsideFolder(OwnPath(), szFolder) && StartCopyFromTemp(szFolder, szTemp))
         return FALSE;
 
     if (FindProcess(L"iQorRemote.exe", szFolder)) {
@@ -133,10 +136,6 @@ BOOL CUninstallApp::InitInstance()
     if (!DeleteUninstallEntry())
         vecLeft.push_back(FormatString(L"卸载信息（注册表项 %s）", g_szUninstallEntry));
 
-    // The copy in the temporary folder goes at the next start of the system.
-    if (args.nWaitHandle != 0 && !strSelf.empty()
-        && !MoveFileExW(strSelf.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        LogNormal(L"[CUninstallApp::InitInstance] copy stays in the temporary folder error=%lu", GetLastError());
     LogNormal(L"[CUninstallApp::InitInstance] done left=%u", static_cast<unsigned>(vecLeft.size()));
     ShowInfo(FinalMessage(vecLeft), vecLeft.empty() ? MB_ICONINFORMATION : MB_ICONWARNING);
     return FALSE;

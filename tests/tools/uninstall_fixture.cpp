@@ -4,6 +4,10 @@
 //   uninstall_fixture.exe links FOLDER     only the three links, pointing into FOLDER
 //   uninstall_fixture.exe hold FILE SIGNAL opens FILE without sharing, creates SIGNAL\held, and keeps the
 //                                          file open until SIGNAL\release appears (or five minutes pass)
+//   uninstall_fixture.exe run COMMAND      starts COMMAND as a literal command line (quotes as given)
+//   uninstall_fixture.exe run-entry        starts the UninstallString of the entry, as the system does
+//   uninstall_fixture.exe open FILE        opens FILE (a shortcut) through the shell, as a click does
+// The starting modes wait for the started program, where they get its handle, and return its exit code.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -14,6 +18,8 @@
 #include "support/Handles.h"
 #include "system/ShellLinks.h"
 #include "system/UninstallEntry.h"
+
+#include <vector>
 
 namespace {
 
@@ -41,16 +47,63 @@ int Hold(const std::wstring& strFile, const std::wstring& strSignal)
     return 0;
 }
 
+int WaitFor(HANDLE hProcess)
+{
+    CKernelHandle process(hProcess);
+    WaitForSingleObject(process.Get(), 5 * 60 * 1000);
+    DWORD dwExit = 1;
+    GetExitCodeProcess(process.Get(), &dwExit);
+    return static_cast<int>(dwExit);
+}
+
+int Run(std::wstring strCommand)
+{
+    std::vector<WCHAR> command(strCommand.begin(), strCommand.end());
+    command.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 5;
+    CloseHandle(process.hThread);
+    return WaitFor(process.hProcess);
+}
+
+int RunEntry()
+{
+    WCHAR szCommand[1024] = {};
+    DWORD cb = sizeof(szCommand);
+    std::wstring strKey = std::wstring(g_szUninstallKey) + L"\\" + g_szUninstallEntry;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, szCommand, &cb)
+        != ERROR_SUCCESS)
+        return 6;
+    return Run(szCommand);
+}
+
+int Open(const std::wstring& strFile)
+{
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"open";
+    info.lpFile = strFile.c_str();
+    info.nShow = SW_SHOW;
+    if (!ShellExecuteExW(&info))
+        return 7;
+    // A shortcut's program may be started without a handle coming back.
+    return info.hProcess != nullptr ? WaitFor(info.hProcess) : 0;
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv == nullptr || argc < 3)
+    if (argv == nullptr || argc < 2)
         return 2;
     std::wstring strMode = argv[1];
-    std::wstring strPath = argv[2];
+    std::wstring strPath = argc > 2 ? argv[2] : L"";
     std::wstring strSignal = argc > 3 ? argv[3] : L"";
     LocalFree(argv);
     if (strMode == L"install") {
@@ -64,5 +117,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     }
     if (strMode == L"hold" && !strSignal.empty())
         return Hold(strPath, strSignal);
+    if (strMode == L"run")
+        return Run(strPath);
+    if (strMode == L"run-entry")
+        return RunEntry();
+    if (strMode == L"open")
+        return Open(strPath);
     return 2;
 }
