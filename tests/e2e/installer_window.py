@@ -107,15 +107,6 @@ def core_package():
     return {"iQorRemote.exe": CLIENT_STUB.read_bytes(), "config\\core.txt": b"core package\r\n"}
 
 
-def wait_until(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.2)
-    return True
-
-
 # ---------------------------------------------------------------------------------------------
 # Screens
 
@@ -254,6 +245,15 @@ class XCursor:
 # Processes
 
 
+def wait_until(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.2)
+    return True
+
+
 def windows_path(path):
     """The path of a Linux file as Windows programs under Wine see it (drive Z: is the root)."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
@@ -292,7 +292,6 @@ class Installer:
 
     def __init__(self, prefix, exe=EXE):
         self.prefix = prefix
-        self.exe = exe
         self.log = open(Path(prefix).parent / "installer-output.txt", "ab")
         self.proc = harness.wine_popen(prefix, [exe], stdout=self.log, stderr=subprocess.STDOUT)
         self.window = self._find_window()
@@ -301,8 +300,11 @@ class Installer:
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline and self.proc.poll() is None:
             for window in xdo.run("search", "--onlyvisible", "--pid", self.proc.pid).stdout.split():
-                if xdo.geometry(window)[2:] == (WIDTH, HEIGHT):
-                    return window
+                try:
+                    if xdo.geometry(window)[2:] == (WIDTH, HEIGHT):
+                        return window
+                except KeyError:
+                    continue
             time.sleep(0.2)
         raise AssertionError("the installer window did not open")
 

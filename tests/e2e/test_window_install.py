@@ -152,11 +152,15 @@ class InstallWindowTest(WindowCase):
         installer.click(iw.INSTALL)
         self.assertTrue(server.wait_requested("b.zip"))
 
-        installer.keys("Escape")
-        box = self.assertQuestion(installer)
-        xdo.keys(box, "Escape")
-        self.assertTrue(xdo.gone(box), "the question stayed after Cancel")
-        self.assertEqual("1", installer.probe()["label1000.visible"], "Cancel after Esc ended the install")
+        installer.keys("Return")
+        self.assertIsNone(xdo.find("询问", timeout=2, proc=installer.proc), "Enter while installing asked")
+        self.assertEqual("1", installer.probe()["label1000.visible"], "Enter ended the install")
+        for key in ("Escape", "alt+F4"):
+            installer.keys(key)
+            box = self.assertQuestion(installer)
+            xdo.keys(box, "Escape")
+            self.assertTrue(xdo.gone(box), "the question stayed after Cancel")
+            self.assertEqual("1", installer.probe()["label1000.visible"], "Cancel after %s ended the install" % key)
 
         installer.click(iw.CLOSE)
         box = self.assertQuestion(installer)
