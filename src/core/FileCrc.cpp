@@ -15,15 +15,16 @@
 
 BOOL CSetupDlg::CheckFileCRC()
 {
-    if (m_pRecvBuf != nullptr)
-        memset(m_pRecvBuf, 0, m_nRecvBufSize);
+    ClearRecvBuffer();
     m_nRecvLen = 0;
 
     std::wstring strUrl = FormatString(L"%sfilecrc.txt", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %s", strUrl.c_str());
-    if (!HttpDownload(
-            strUrl.c_str(), &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword, GetSafeHwnd())
-        || m_nRecvLen < 3) {
+    bool bDownloaded = HttpDownload(strUrl.c_str(), &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser,
+                           m_szProxyPassword, GetSafeHwnd())
+        != 0;
+    NoteRecvBufferUse(m_nRecvLen);
+    if (!bDownloaded || m_nRecvLen < 3) {
         LogError(L"[CSetupDlg::CheckFileCRC] download filecrc.txt failed");
         return FALSE;
     }
@@ -90,8 +91,12 @@ DWORD CSetupDlg::GetFileCRC(const WCHAR* pszName)
         delete[] m_pRecvBuf;
         m_pRecvBuf = pNew;
         m_nRecvBufSize = nLength + 10;
+        memset(m_pRecvBuf, 0, static_cast<size_t>(m_nRecvBufSize));
+        m_nRecvUsed = 0;
+    } else {
+        ClearRecvBuffer();
     }
-    memset(m_pRecvBuf, 0, m_nRecvBufSize);
+    NoteRecvBufferUse(nLength);
 
     DWORD cbRead = 0;
     if (!ReadFile(file.Get(), m_pRecvBuf, static_cast<DWORD>(nLength), &cbRead, nullptr)

@@ -64,8 +64,7 @@ DWORD WINAPI CSetupDlg::InstallThreadProc(LPVOID pParam)
 DWORD CSetupDlg::InstallPackages()
 {
     m_nProgress = 0;
-    if (m_pRecvBuf != nullptr)
-        memset(m_pRecvBuf, 0, static_cast<size_t>(m_nRecvBufSize));
+    ClearRecvBuffer();
     m_nRecvLen = 0;
 
     int nCount = 0;
@@ -104,11 +103,13 @@ DWORD CSetupDlg::InstallPackages()
             continue;
         }
 
-        if (m_pRecvBuf != nullptr)
-            memset(m_pRecvBuf, 0, static_cast<size_t>(m_nRecvBufSize));
+        ClearRecvBuffer();
         m_nRecvLen = 0;
-        if (!HttpDownload(
-                szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword, GetSafeHwnd())) {
+        bool bDownloaded = HttpDownload(szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser,
+                               m_szProxyPassword, GetSafeHwnd())
+            != 0;
+        NoteRecvBufferUse(m_nRecvLen);
+        if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"下载%s失败", entry.szName);
                 LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);

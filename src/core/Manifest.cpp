@@ -23,8 +23,11 @@ bool CSetupDlg::Execute(int* pnCount)
     }
     LogNormal(L"[CSetupDlg::Execute] start download  %s", szUrl);
 
-    if (!HttpDownload(
-            szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword, GetSafeHwnd())) {
+    bool bDownloaded = HttpDownload(szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
+                           GetSafeHwnd())
+        != 0;
+    NoteRecvBufferUse(m_nRecvLen);
+    if (!bDownloaded) {
         ShowError(L"下载Setupconfig.txt失败");
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
         return false;

@@ -2,6 +2,8 @@
 
 #include "support/GdiplusInc.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "support/Format.h"
@@ -15,6 +17,7 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
     , m_pRecvBuf(nullptr)
     , m_nRecvBufSize(0)
     , m_nRecvLen(0)
+    , m_nRecvUsed(0)
     , m_nState(0)
     , m_nProgress(0)
     , m_pImgReady(nullptr)
@@ -79,6 +82,18 @@ CSetupDlg::~CSetupDlg()
         DeleteObject(m_font);
     m_stcPercent.DestroyWindow();
     m_stcStatus.DestroyWindow();
+}
+
+void CSetupDlg::ClearRecvBuffer()
+{
+    if (m_pRecvBuf != nullptr && m_nRecvUsed > 0)
+        memset(m_pRecvBuf, 0, static_cast<size_t>(std::min(m_nRecvUsed, m_nRecvBufSize)));
+    m_nRecvUsed = 0;
+}
+
+void CSetupDlg::NoteRecvBufferUse(int nBytes)
+{
+    m_nRecvUsed = std::max(m_nRecvUsed, nBytes);
 }
 
 void CSetupDlg::ShowError(const WCHAR* pszMessage)

@@ -44,6 +44,12 @@ public:
     BOOL DownloadUninstallFile();
     void GetDestPath();
     void WriteClientConfig(int nVersion);
+    // Zeroes the receive buffer, as every download and file read expects it. Bytes past what the
+    // last uses placed there are still zero, so only that part is cleared: once a large package has
+    // grown the block, clearing all of it before each small file would cost more than the files.
+    void ClearRecvBuffer();
+    // Records that the first nBytes of the receive buffer may now hold data.
+    void NoteRecvBufferUse(int nBytes);
 
     // System integration.
     void WriteRegistry();
@@ -80,6 +86,7 @@ public:
     BYTE* m_pRecvBuf;
     int m_nRecvBufSize;
     int m_nRecvLen;
+    int m_nRecvUsed; // leading bytes of the block that may be non-zero
 
     WCHAR m_szSetupPath[MAX_PATH];
     WCHAR m_szUnInstallPath[MAX_PATH];

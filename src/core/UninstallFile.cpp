@@ -9,14 +9,16 @@
 
 BOOL CSetupDlg::DownloadUninstallFile()
 {
-    if (m_pRecvBuf != nullptr)
-        memset(m_pRecvBuf, 0, m_nRecvBufSize);
+    ClearRecvBuffer();
     m_nRecvLen = 0;
 
     std::wstring strUrl = FormatString(L"%sUnInstall.exe", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %s", strUrl.c_str());
-    if (!HttpDownload(strUrl.c_str(), &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
-            GetSafeHwnd())) {
+    bool bDownloaded = HttpDownload(strUrl.c_str(), &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser,
+                           m_szProxyPassword, GetSafeHwnd())
+        != 0;
+    NoteRecvBufferUse(m_nRecvLen);
+    if (!bDownloaded) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
         return FALSE;
     }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "TestFiles.h"
 #include "core/SetupDlg.h"
@@ -113,6 +115,35 @@ TEST_F(SetupDlgTest, ShowErrorClearsTheConfirmationAndShowsTheMessageInRed)
     EXPECT_STREQ(L"下载Setupconfig.txt失败", szText);
     dlg.m_stcStatus.DestroyWindow();
     DestroyWindow(hParent);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ReceiveBufferTest, EachFileReadFindsTheBufferZeroedPastItsOwnBytes)
+{
+    CSetupDlg dlg;
+    std::wstring folder = MakeTempFolder(L"recvbuf");
+    std::vector<BYTE> large(12 * 1024 * 1024, 0xAB);
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\large.bin", large.data(), large.size()));
+    const char small[] = "small file";
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\small.bin", small, 10));
+    wcscpy(dlg.m_szSetupPath, folder.c_str());
+
+    EXPECT_NE(0u, dlg.GetFileCRC(L"large.bin"));
+    ASSERT_EQ(12 * 1024 * 1024 + 10, dlg.m_nRecvBufSize) << "the buffer grows to the file plus 10 bytes";
+    EXPECT_EQ(0xAB, dlg.m_pRecvBuf[12 * 1024 * 1024 - 1]);
+
+    EXPECT_NE(0u, dlg.GetFileCRC(L"small.bin"));
+    EXPECT_EQ(12 * 1024 * 1024 + 10, dlg.m_nRecvBufSize) << "and is not shrunk";
+    EXPECT_EQ(0, memcmp(dlg.m_pRecvBuf, small, 10));
+    std::vector<BYTE> zeros(static_cast<size_t>(dlg.m_nRecvBufSize) - 10, 0);
+    EXPECT_EQ(0, memcmp(dlg.m_pRecvBuf + 10, zeros.data(), zeros.size()));
+
+    dlg.ClearRecvBuffer();
+    EXPECT_EQ(0, dlg.m_pRecvBuf[0]);
+    EXPECT_EQ(0, dlg.m_pRecvBuf[9]);
 }
 
 } // namespace
