@@ -308,34 +308,7 @@ def serve(release, base_url, work, wait):
 def _start_nginx(release, path, port, work):
     if work.exists():
         shutil.rmtree(work)
-    (work / "tmp").mkdir(parents=True)
-    work.chmod(0o755)
-    user = "user root root;" if os.geteuid() == 0 else ""
-    conf = work / "nginx.conf"
-    conf.write_text(f"""
-worker_processes 1;
-{user}
-pid {work}/nginx.pid;
-error_log {work}/error.log;
-daemon off;
-events {{ worker_connections 64; }}
-http {{
-    access_log {work}/access.log;
-    client_body_temp_path {work}/tmp;
-    proxy_temp_path {work}/tmp;
-    fastcgi_temp_path {work}/tmp;
-    uwsgi_temp_path {work}/tmp;
-    scgi_temp_path {work}/tmp;
-    default_type application/octet-stream;
-    sendfile on;
-    server {{
-        listen 127.0.0.1:{port};
-        location {path} {{ alias {Path(release).resolve()}/; }}
-    }}
-}}
-""")
-    return subprocess.Popen(["nginx", "-p", str(work), "-e", str(work / "error.log"), "-c", str(conf)],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return harness.start_nginx(release, port, work, path)
 
 
 def _serves(proc, port, base_url, release):
@@ -359,16 +332,8 @@ def fresh_prefix(prefix):
     for p in (prefix, Path(str(prefix) + ".home")):
         if p.exists():
             shutil.rmtree(p)
-    template = harness.TEMPLATE_PREFIX
-    say("making the Wine prefix %s (a copy of %s)" % (prefix, template))
-    subprocess.run([str(harness.WINE_PREFIX_SH), str(template)], check=True)
-    prefix.parent.mkdir(parents=True, exist_ok=True)
-    shutil.copytree(template, prefix, symlinks=True)
-    home = Path(str(template) + ".home")
-    if home.exists():
-        shutil.copytree(home, Path(str(prefix) + ".home"), symlinks=True)
-    else:
-        Path(str(prefix) + ".home").mkdir()
+    say("making the Wine prefix %s (a copy of %s)" % (prefix, harness.TEMPLATE_PREFIX))
+    harness.copy_prefix(prefix)
 
 
 def installer_window(proc, timeout):

@@ -56,23 +56,23 @@ def _stop(proc):
             proc.wait()
 
 
-@contextlib.contextmanager
-def nginx(root, port=None):
-    """Serves folder `root` as http://127.0.0.1:PORT/EX/ and yields that base URL."""
-    port = port or free_port()
-    work = scratch("nginx")
-    for d in ("logs", "tmp"):
-        (work / d).mkdir()
+def start_nginx(root, port, work, path="/EX/"):
+    """Starts nginx serving folder `root` at http://127.0.0.1:PORT<path>, with its configuration, logs
+    and temporary files in folder `work`; returns the process (not yet known to listen)."""
+    work = Path(work)
+    (work / "tmp").mkdir(parents=True, exist_ok=True)
+    work.chmod(0o755)
+    user = "user root root;" if os.geteuid() == 0 else ""
     conf = work / "nginx.conf"
     conf.write_text(f"""
 worker_processes 1;
-user root root;
+{user}
 pid {work}/nginx.pid;
-error_log {work}/logs/error.log;
+error_log {work}/error.log;
 daemon off;
 events {{ worker_connections 64; }}
 http {{
-    access_log {work}/logs/access.log;
+    access_log {work}/access.log;
     client_body_temp_path {work}/tmp;
     proxy_temp_path {work}/tmp;
     fastcgi_temp_path {work}/tmp;
@@ -82,11 +82,19 @@ http {{
     sendfile on;
     server {{
         listen 127.0.0.1:{port};
-        location /EX/ {{ alias {Path(root).resolve()}/; }}
+        location {path} {{ alias {Path(root).resolve()}/; }}
     }}
 }}
 """)
-    proc = subprocess.Popen(["nginx", "-p", str(work), "-c", str(conf)], stderr=subprocess.DEVNULL)
+    return subprocess.Popen(["nginx", "-p", str(work), "-e", str(work / "error.log"), "-c", str(conf)],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+@contextlib.contextmanager
+def nginx(root, port=None):
+    """Serves folder `root` as http://127.0.0.1:PORT/EX/ and yields that base URL."""
+    port = port or free_port()
+    proc = start_nginx(root, port, scratch("nginx"))
     try:
         wait_for_port(port, proc=proc)
         yield f"http://127.0.0.1:{port}/EX/"
@@ -145,15 +153,23 @@ def wine_env(prefix, extra=None):
     return env
 
 
-def new_prefix(tag):
-    """A copy of the build's template prefix, for a case that needs its own registry and drive."""
+def copy_prefix(dest):
+    """Makes `dest` a copy of the build's template prefix (and of its HOME folder)."""
     subprocess.run([str(WINE_PREFIX_SH), str(TEMPLATE_PREFIX)], check=True)
-    dest = scratch(tag) / "prefix"
+    dest = Path(dest)
+    dest.parent.mkdir(parents=True, exist_ok=True)
     shutil.copytree(TEMPLATE_PREFIX, dest, symlinks=True)
     home = Path(str(TEMPLATE_PREFIX) + ".home")
     if home.exists():
         shutil.copytree(home, Path(str(dest) + ".home"), symlinks=True)
+    else:
+        Path(str(dest) + ".home").mkdir()
     return dest
+
+
+def new_prefix(tag):
+    """A copy of the build's template prefix, for a case that needs its own registry and drive."""
+    return copy_prefix(scratch(tag) / "prefix")
 
 
 def wine(prefix, args, env=None, timeout=600, **kwargs):
@@ -201,3 +217,20 @@ def run_peer_tests(prefix, area, gtest_filter=None, env=None, timeout=900):
         args.append(f"--gtest_filter={gtest_filter}")
     proc = wine(prefix, args, env=env, timeout=timeout, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     return proc.returncode, proc.stdout.decode("utf-8", "replace")
+
+
+def run_peer_case(prefix, area, gtest_filter, env=None, driver=None, timeout=300):
+    """Starts the GoogleTest case(s) `gtest_filter` of <area>_peer_tests.exe under Wine, lets
+    `driver(proc)` act as the user meanwhile, and returns (returncode, output)."""
+    exe = BUILD / "tests" / f"{area}_peer_tests.exe"
+    proc = wine_popen(prefix, [exe, "--gtest_filter=" + gtest_filter], env=env,
+                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    try:
+        if driver is not None:
+            driver(proc)
+        out, _ = proc.communicate(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    return proc.returncode, out.decode("utf-8", "replace")

@@ -2,7 +2,6 @@
 authenticating squid; each case has its own server folder and so its own base URL."""
 
 import random
-import subprocess
 import unittest
 
 import harness
@@ -22,7 +21,10 @@ class ManifestTest(unittest.TestCase):
         rng = random.Random(8)
         cases = {
             "Manifest": served(GOOD),
+            "Empty": b"",
             "TooShort": b"\xff\xfe",
+            "ThreeBytes": b"\xff\xfeA",
+            "LineFeedsOnly": served("a.zip;1;1\nb.zip;1;1\nc.zip;1;1\n"),
             "NoContent": b"\xff\xfe\x00\x00",
             "Garbage": bytes(rng.randrange(256) for _ in range(5000)),
         }
@@ -36,24 +38,15 @@ class ManifestTest(unittest.TestCase):
         cls.prefix = harness.new_prefix("manifest")
 
     def run_case(self, base, name, prefix=None, driver=None):
-        exe = harness.BUILD / "tests" / "manifest_peer_tests.exe"
-        proc = harness.wine_popen(prefix or self.prefix, [exe, "--gtest_filter=ExecuteTest." + name],
-                                  env={"MIREVALE_TEST_BASE_URL": base + name + "/"},
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        try:
-            if driver:
-                driver(proc)
-            out, _ = proc.communicate(timeout=300)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        text = out.decode("utf-8", "replace")
-        self.assertEqual(0, proc.returncode, text)
+        code, text = harness.run_peer_case(prefix or self.prefix, "manifest", "ExecuteTest." + name,
+                                           {"MIREVALE_TEST_BASE_URL": base + name + "/"}, driver)
+        self.assertEqual(0, code, text)
         self.assertIn("[  PASSED  ] 1 test", text)
 
     def test_direct(self):
         with harness.nginx(self.root) as base:
-            for name in ("Manifest", "Missing", "TooShort", "NoContent", "Garbage"):
+            for name in ("Manifest", "Missing", "Empty", "TooShort", "ThreeBytes", "LineFeedsOnly", "NoContent",
+                         "Garbage"):
                 with self.subTest(name):
                     self.run_case(base, name)
 

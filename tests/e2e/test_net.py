@@ -3,7 +3,6 @@ squid demanding basic authentication as the system proxy of a Wine prefix, whose
 and message boxes are answered with real keys and clicks."""
 
 import os
-import subprocess
 import sys
 import unittest
 
@@ -22,22 +21,11 @@ class NetTest(unittest.TestCase):
         for size in (0, 5000, 100000, 100001, 10485760, 36700160):
             name = "empty.bin" if size == 0 else "p%d.bin" % size
             (cls.files / name).write_bytes(pattern(size))
-        cls.stack = []
 
     def run_case(self, prefix, gtest_filter, env, driver=None):
-        """Starts one GoogleTest case under Wine, lets `driver(proc)` act as the user, and checks it passed."""
-        exe = harness.BUILD / "tests" / "net_peer_tests.exe"
-        proc = harness.wine_popen(prefix, [exe, "--gtest_filter=" + gtest_filter], env=env,
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        try:
-            if driver is not None:
-                driver(proc)
-            out, _ = proc.communicate(timeout=300)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        text = out.decode("utf-8", "replace")
-        self.assertEqual(0, proc.returncode, text)
+        """Runs one GoogleTest case while `driver(proc)` acts as the user, and checks it passed."""
+        code, text = harness.run_peer_case(prefix, "net", gtest_filter, env, driver)
+        self.assertEqual(0, code, text)
         self.assertIn("[  PASSED  ] 1 test", text)
 
     def test_direct_downloads_and_faults(self):

@@ -102,6 +102,22 @@ TEST_F(ExecuteTest, TooShort)
     ExpectFailure(L"下载Setupconfig.txt失败", L"[CSetupDlg::Execute] download Setupconfig.txt faile");
 }
 
+TEST_F(ExecuteTest, Empty)
+{
+    ExpectFailure(L"下载Setupconfig.txt失败", L"[CSetupDlg::Execute] download Setupconfig.txt faile");
+}
+
+// The mark and one byte: enough bytes, but a text that holds no entry.
+TEST_F(ExecuteTest, ThreeBytes)
+{
+    ExpectFailure(L"orbsetup.txt为空", L"[CSetupDlg::Execute]Setupconfig.txt no content");
+}
+
+TEST_F(ExecuteTest, LineFeedsOnly)
+{
+    ExpectFailure(L"orbsetup.txt为空", L"[CSetupDlg::Execute]Setupconfig.txt no content");
+}
+
 TEST_F(ExecuteTest, NoContent)
 {
     ExpectFailure(L"orbsetup.txt为空", L"[CSetupDlg::Execute]Setupconfig.txt no content");
