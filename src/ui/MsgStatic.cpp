@@ -15,7 +15,7 @@ MsgStatic::~MsgStatic()
 
 HBRUSH MsgStatic::CtlColor(HDC hDC)
 {
-    ::SetTextColor(hDC, m_crText);
+    ::SetTextColor(hDC, m_crText.load());
     SetBkMode(hDC, TRANSPARENT);
     return m_brBack;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+
 #include "framework/Static.h"
 
 // A label with its own text colour, drawn transparently on a white background brush.
@@ -13,6 +15,6 @@ public:
     HBRUSH CtlColor(HDC hDC) override;
 
 private:
-    COLORREF m_crText;
+    std::atomic<COLORREF> m_crText; // set by the install threads, read when the label paints
     HBRUSH m_brBack;
 };
