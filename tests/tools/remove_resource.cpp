@@ -84,8 +84,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     LPWSTR* ppszArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
     if (ppszArgs == nullptr || nArgs != 5)
         return 2;
-    int nResult = CopyWithout(
-        ppszArgs[1], ppszArgs[2], ppszArgs[3], static_cast<WORD>(wcstoul(ppszArgs[4], nullptr, 10)));
+    int nResult
+        = CopyWithout(ppszArgs[1], ppszArgs[2], ppszArgs[3], static_cast<WORD>(wcstoul(ppszArgs[4], nullptr, 10)));
     LocalFree(ppszArgs);
     return nResult;
 }

@@ -16,14 +16,14 @@ namespace {
 void Print(const std::wstring& strLine)
 {
     std::wstring strOut = strLine + L"\n";
-    int cb = WideCharToMultiByte(CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), nullptr, 0, nullptr,
-        nullptr);
+    int cb = WideCharToMultiByte(
+        CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), nullptr, 0, nullptr, nullptr);
     std::string strBytes(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), strBytes.data(), cb, nullptr,
-        nullptr);
+    WideCharToMultiByte(
+        CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), strBytes.data(), cb, nullptr, nullptr);
     DWORD cbWritten = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), strBytes.data(), static_cast<DWORD>(strBytes.size()), &cbWritten,
-        nullptr);
+    WriteFile(
+        GetStdHandle(STD_OUTPUT_HANDLE), strBytes.data(), static_cast<DWORD>(strBytes.size()), &cbWritten, nullptr);
 }
 
 std::wstring Text(HWND hWnd)

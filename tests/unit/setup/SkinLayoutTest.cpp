@@ -16,9 +16,21 @@ TEST(SkinLayoutTest, SlidesFollowEachOtherTwiceOverTheProgress)
         int nProgress;
         SkinBackground expected;
     } cases[] = {
-        {0, SKIN_SLIDE1},  {12, SKIN_SLIDE1}, {13, SKIN_SLIDE2}, {25, SKIN_SLIDE2}, {26, SKIN_SLIDE3},
-        {37, SKIN_SLIDE3}, {38, SKIN_SLIDE4}, {50, SKIN_SLIDE4}, {51, SKIN_SLIDE1}, {62, SKIN_SLIDE1},
-        {63, SKIN_SLIDE2}, {75, SKIN_SLIDE2}, {76, SKIN_SLIDE3}, {87, SKIN_SLIDE3}, {88, SKIN_SLIDE4},
+        {0, SKIN_SLIDE1},
+        {12, SKIN_SLIDE1},
+        {13, SKIN_SLIDE2},
+        {25, SKIN_SLIDE2},
+        {26, SKIN_SLIDE3},
+        {37, SKIN_SLIDE3},
+        {38, SKIN_SLIDE4},
+        {50, SKIN_SLIDE4},
+        {51, SKIN_SLIDE1},
+        {62, SKIN_SLIDE1},
+        {63, SKIN_SLIDE2},
+        {75, SKIN_SLIDE2},
+        {76, SKIN_SLIDE3},
+        {87, SKIN_SLIDE3},
+        {88, SKIN_SLIDE4},
         {100, SKIN_SLIDE4},
     };
     for (const auto& c : cases)
