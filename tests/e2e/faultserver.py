@@ -24,11 +24,34 @@ def pattern(n):
     return bytes((i * 7 + 3) & 0xFF for i in range(n))
 
 
-class Handler(BaseHTTPRequestHandler):
+class QuietHandler(BaseHTTPRequestHandler):
+    """HTTP/1.1 with keep-alive, no console log, and a whole-body answer."""
     protocol_version = "HTTP/1.1"
 
     def log_message(self, *args):
         pass
+
+    def send_body(self, code, body):
+        self.send_response(code)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+@contextlib.contextmanager
+def serving(server):
+    """Runs `server` on a daemon thread for the life of the context."""
+    server.daemon_threads = True
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield server
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
+class Handler(QuietHandler):
 
     def do_GET(self):
         parts = self.path.strip("/").split("/")
@@ -74,25 +97,14 @@ class Handler(BaseHTTPRequestHandler):
             self._status(404)
 
     def _status(self, code):
-        body = b"status %d" % code
-        self.send_response(code)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
+        self.send_body(code, b"status %d" % code)
 
 
 @contextlib.contextmanager
 def fault_server():
     """Yields the server's base URL, http://127.0.0.1:PORT/EX/."""
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    try:
+    with serving(ThreadingHTTPServer(("127.0.0.1", 0), Handler)) as server:
         yield "http://127.0.0.1:%d/EX/" % server.server_address[1]
-    finally:
-        server.shutdown()
-        server.server_close()
 
 
 GARBAGE = b"this is not a zip archive\r\n" * 8
@@ -166,38 +178,21 @@ class FileServer:
         handler.send_body(code, b"status %d" % code)
 
 
-class FileHandler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class FileHandler(QuietHandler):
     def do_GET(self):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
         if not path.startswith("/EX/") or len(path) == len("/EX/"):
             return self.send_body(404, b"not found")
         self.server.files.answer(self, path[len("/EX/"):])
 
-    def send_body(self, code, body):
-        self.send_response(code)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
 
 @contextlib.contextmanager
 def file_server():
     """Yields a FileServer on http://127.0.0.1:PORT/EX/; set its folder with reset(folder)."""
     server = ThreadingHTTPServer(("127.0.0.1", 0), FileHandler)
-    server.daemon_threads = True
     server.files = FileServer("http://127.0.0.1:%d/EX/" % server.server_address[1])
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    try:
+    with serving(server):
         yield server.files
-    finally:
-        server.shutdown()
-        server.server_close()
 
 
 class HeldRelease:
@@ -266,23 +261,12 @@ class HeldRelease:
             handler.close_connection = True
 
 
-class HeldReleaseHandler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class HeldReleaseHandler(QuietHandler):
     def do_GET(self):
         name = self.path[len("/EX/"):]
         if not self.path.startswith("/EX/") or not name:
             return self.send_body(404, b"not found")
         self.server.release.answer(self, name)
-
-    def send_body(self, code, body):
-        self.send_response(code)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
 
 
 @contextlib.contextmanager
@@ -298,13 +282,9 @@ def held_release(folder, port, bind_timeout=120.0):
             if time.monotonic() > deadline:
                 raise
             time.sleep(1)
-    server.daemon_threads = True
     server.release = HeldRelease(folder)
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    try:
-        yield server.release
-    finally:
-        server.release.let_go_all()
-        server.shutdown()
-        server.server_close()
+    with serving(server):
+        try:
+            yield server.release
+        finally:
+            server.release.let_go_all()
