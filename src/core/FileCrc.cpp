@@ -8,22 +8,15 @@
 #include "core/FileCrcRules.h"
 #include "core/ServedText.h"
 #include "core/SetupDlg.h"
-#include "net/HttpDownload.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
 
 BOOL CSetupDlg::CheckFileCRC()
 {
-    ClearRecvBuffer();
-    m_nRecvLen = 0;
-
     std::wstring strUrl = FormatString(L"%sfilecrc.txt", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %s", strUrl.c_str());
-    bool bDownloaded = HttpDownload(strUrl.c_str(), &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser,
-                           m_szProxyPassword, GetSafeHwnd())
-        != 0;
-    NoteRecvBufferUse(m_nRecvLen);
+    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str());
     if (!bDownloaded || m_nRecvLen < 3) {
         LogError(L"[CSetupDlg::CheckFileCRC] download filecrc.txt failed");
         return FALSE;

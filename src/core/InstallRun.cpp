@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/Globals.h"
-#include "net/HttpDownload.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -103,12 +102,7 @@ DWORD CSetupDlg::InstallPackages()
             continue;
         }
 
-        ClearRecvBuffer();
-        m_nRecvLen = 0;
-        bool bDownloaded = HttpDownload(szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser,
-                               m_szProxyPassword, GetSafeHwnd())
-            != 0;
-        NoteRecvBufferUse(m_nRecvLen);
+        bool bDownloaded = DownloadToRecvBuffer(szUrl);
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"下载%s失败", entry.szName);

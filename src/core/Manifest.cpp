@@ -2,7 +2,6 @@
 
 #include "core/ServedText.h"
 #include "core/SetupDlg.h"
-#include "net/HttpDownload.h"
 #include "support/Format.h"
 #include "support/Log.h"
 
@@ -23,10 +22,7 @@ bool CSetupDlg::Execute(int* pnCount)
     }
     LogNormal(L"[CSetupDlg::Execute] start download  %s", szUrl);
 
-    bool bDownloaded = HttpDownload(szUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
-                           GetSafeHwnd())
-        != 0;
-    NoteRecvBufferUse(m_nRecvLen);
+    bool bDownloaded = DownloadToRecvBuffer(szUrl);
     if (!bDownloaded) {
         ShowError(L"下载Setupconfig.txt失败");
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");

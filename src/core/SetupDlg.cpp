@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "net/HttpDownload.h"
 #include "support/Format.h"
 
 namespace {
@@ -94,6 +95,18 @@ void CSetupDlg::ClearRecvBuffer()
 void CSetupDlg::NoteRecvBufferUse(int nBytes)
 {
     m_nRecvUsed = std::max(m_nRecvUsed, nBytes);
+}
+
+bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl)
+{
+    ClearRecvBuffer();
+    m_nRecvLen = 0;
+    bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
+                           GetSafeHwnd())
+        != 0;
+    // Even a failed download may have placed bytes in the block.
+    NoteRecvBufferUse(m_nRecvLen);
+    return bDownloaded;
 }
 
 void CSetupDlg::ShowError(const WCHAR* pszMessage)

@@ -50,6 +50,9 @@ public:
     void ClearRecvBuffer();
     // Records that the first nBytes of the receive buffer may now hold data.
     void NoteRecvBufferUse(int nBytes);
+    // Fetches the URL into the cleared receive buffer, with the remembered proxy credentials and the
+    // dialog window as owner; true for a complete body.
+    bool DownloadToRecvBuffer(const WCHAR* pszUrl);
 
     // System integration.
     void WriteRegistry();

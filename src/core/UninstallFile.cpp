@@ -2,22 +2,15 @@
 
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
-#include "net/HttpDownload.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
 
 BOOL CSetupDlg::DownloadUninstallFile()
 {
-    ClearRecvBuffer();
-    m_nRecvLen = 0;
-
     std::wstring strUrl = FormatString(L"%sUnInstall.exe", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %s", strUrl.c_str());
-    bool bDownloaded = HttpDownload(strUrl.c_str(), &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser,
-                           m_szProxyPassword, GetSafeHwnd())
-        != 0;
-    NoteRecvBufferUse(m_nRecvLen);
+    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str());
     if (!bDownloaded) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
         return FALSE;
