@@ -60,6 +60,7 @@ FAILURE_RECORDS = [re.compile(p) for p in (
     r"\[CSetupDlg::Execute\] download \S+ failed$",
     r"\[CSetupDlg::Execute\] \S+ CreateFile\(",
     r"\[CSetupDlg::Execute\] \S+ path too long$",
+    r"\[CSetupDlg::Execute\] \S+ name outside the temp folder$",
     r"\[CSetupDlg::Run\] CreateThread error",
     r"install stopped by an unexpected error",
 )]
