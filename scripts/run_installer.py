@@ -607,13 +607,15 @@ def split_command_line(command):
     return [m.group(1) if m.group(1) is not None else m.group(2) for m in re.finditer(r'"([^"]*)"|(\S+)', command)]
 
 
-def _answer_uninstaller(prefix, timeout):
+def _answer_uninstaller(proc, prefix, timeout):
     """Headless: answers the uninstaller's question with yes and closes its closing message (or its
     refusal). Its windows have the program's file name as class, so nothing else on the display
-    counts. Returns the captions answered, once the uninstaller has ended or the time is up."""
+    counts. Returns the captions answered, once the uninstaller has ended or the time is up. The
+    process started first may end early, its copy is running by then."""
     answered = []
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline and "提示" not in answered and client_processes(prefix, b"uninstall"):
+    while (time.monotonic() < deadline and "提示" not in answered
+           and (proc.poll() is None or client_processes(prefix, b"uninstall"))):
         ours = set(xdo.run("search", "--classname", "^uninstall").stdout.split())
         for title, key in (("询问", "y"), ("提示", "Return")):
             boxes = [w for w in xdo.run("search", "--onlyvisible", "--name", "^%s$" % title).stdout.split()
@@ -643,12 +645,13 @@ def uninstall(prefix, out, headless, timeout):
         proc = harness.wine_popen(prefix, split_command_line(command), stdout=wine_out, stderr=subprocess.STDOUT)
     try:
         if headless:
-            seen["answered"] = _answer_uninstaller(prefix, timeout)
+            seen["answered"] = _answer_uninstaller(proc, prefix, timeout)
         else:
             say("answer the uninstaller's question on %s; waiting for it to end" % os.environ.get("DISPLAY"))
         seen["exit_code"] = proc.wait(timeout if headless else None)
         # The program started from the install folder hands over to its copy in the temporary folder.
-        subprocess.run(["wineserver", "-w"], env=harness.wine_env(prefix), timeout=timeout if headless else None)
+        if not _wait_for(lambda: not client_processes(prefix, b"uninstall"), timeout if headless else None):
+            seen["timed_out"] = True
     except subprocess.TimeoutExpired:
         seen["timed_out"] = True
     finally:
