@@ -5,8 +5,10 @@
 #   scripts/run.sh            fresh prefix, one installation
 #   scripts/run.sh --again    one more installation over the one in out/prefix
 #   scripts/run.sh --twice    fresh prefix, installation, then a second one over it
-# On $DISPLAY a person clicks install; with MIREVALE_HEADLESS=1 or without a display the job uses a private
-# Xvfb and clicks by itself. Exit status: 0 all runs complete, 1 a run did not complete, 3 cannot run here.
+#   scripts/run.sh --uninstall  removes the installation in out/prefix with its registered uninstaller
+# On $DISPLAY a person clicks install (and answers the uninstaller); with MIREVALE_HEADLESS=1 or without a
+# display the job uses a private Xvfb and does so by itself. Exit status: 0 all runs complete (nothing
+# left after --uninstall), 1 a run did not complete (something left), 3 cannot run here.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"

@@ -5,12 +5,15 @@ built-in base URL, runs build/x86_64/MirevaleSetup.exe under Wine in a prefix of
 
 scripts/run.sh calls this after setting up and building; tests/e2e/test_main_job.py runs it headless.
 
-  run_installer.py [--out DIR] [--headless] [--again | --twice] [--wait-port SECONDS] [--json FILE]
+  run_installer.py [--out DIR] [--headless] [--again | --twice | --uninstall] [--wait-port SECONDS]
+                   [--json FILE]
 
 --again installs once more over the installation already in DIR/prefix; --twice makes a fresh prefix,
-installs, and installs again over it. Exit status: 0 when every run completed and left what it should,
-1 when a run did not complete or something is missing, 2 for usage, 3 when the environment is not
-usable (base URL port taken, no template prefix, publishing failed)."""
+installs, and installs again over it; --uninstall removes the installation in DIR/prefix with its
+registered UninstallString and reports what is left. Exit status: 0 when every run completed and left
+what it should (for --uninstall: nothing of the product is left), 1 when a run did not complete or
+something is missing (left), 2 for usage, 3 when the environment is not usable (base URL port taken,
+no template prefix, publishing failed, nothing installed to remove)."""
 
 import argparse
 import configparser
@@ -60,6 +63,7 @@ FAILURE_RECORDS = [re.compile(p) for p in (
     r"\[CSetupDlg::Execute\] download \S+ failed$",
     r"\[CSetupDlg::Execute\] \S+ CreateFile\(",
     r"\[CSetupDlg::Execute\] \S+ path too long$",
+    r"\[CSetupDlg::Execute\] \S+ name outside the temp folder$",
     r"\[CSetupDlg::Run\] CreateThread error",
     r"install stopped by an unexpected error",
 )]
@@ -198,15 +202,15 @@ def is_shell_link(path):
     return head == bytes.fromhex("4c000000" "0114020000000000c000000000000046")
 
 
-def client_processes(prefix):
-    """Linux pids of iQorRemote.exe processes running in this prefix."""
+def client_processes(prefix, program=b"iqorremote.exe"):
+    """Linux pids of iQorRemote.exe processes (or of another program) running in this prefix."""
     pids = []
     for entry in Path("/proc").iterdir():
         if not entry.name.isdigit():
             continue
         try:
             cmdline = (entry / "cmdline").read_bytes()
-            if b"iqorremote.exe" not in cmdline.lower():
+            if program not in cmdline.lower():
                 continue
             environ = (entry / "environ").read_bytes().split(b"\0")
         except OSError:
@@ -591,6 +595,106 @@ def report(seen):
         say("               - " + problem)
 
 
+# ---------------------------------------------------------------------------------------------------
+# --uninstall: the registered uninstaller, and what it leaves.
+
+UNINSTALL_LOG = r"C:\temp\uninstall.txt"
+
+
+def split_command_line(command):
+    """The words of a Windows command line as the uninstaller's own splitting sees them: a word in
+    double quotes runs to the next quote."""
+    return [m.group(1) if m.group(1) is not None else m.group(2) for m in re.finditer(r'"([^"]*)"|(\S+)', command)]
+
+
+def _answer_uninstaller(proc, prefix, timeout):
+    """Headless: answers the uninstaller's question with yes and closes its closing message (or its
+    refusal). Its windows have the program's file name as class, so nothing else on the display
+    counts. Returns the captions answered, once the uninstaller has ended or the time is up. The
+    process started first may end early, its copy is running by then."""
+    answered = []
+    deadline = time.monotonic() + timeout
+    while (time.monotonic() < deadline and "提示" not in answered
+           and (proc.poll() is None or client_processes(prefix, b"uninstall"))):
+        ours = set(xdo.run("search", "--classname", "^uninstall").stdout.split())
+        for title, key in (("询问", "y"), ("提示", "Return")):
+            boxes = [w for w in xdo.run("search", "--onlyvisible", "--name", "^%s$" % title).stdout.split()
+                     if w in ours]
+            if boxes:
+                xdo.keys(boxes[-1], key)
+                xdo.gone(boxes[-1])
+                answered.append(title)
+        time.sleep(0.2)
+    return answered
+
+
+def uninstall(prefix, out, headless, timeout):
+    """Runs the UninstallString registered in `prefix` under Wine (headless it answers yes itself),
+    waits until every program of the prefix has ended and returns what was seen and what is left."""
+    harness.stop_wineserver(prefix)
+    entry = reg_file_key(prefix / "system.reg", UNINSTALL_REG_SECTION) if (prefix / "system.reg").is_file() else None
+    command = (entry or {}).get("UninstallString", (None, ""))[1]
+    if not command:
+        raise Unusable("--uninstall needs an installation registered in %s: run without --uninstall first" % prefix)
+    host_path(prefix, UNINSTALL_LOG).unlink(missing_ok=True)
+    say("uninstalling with the registered UninstallString %s" % command)
+    seen = {"command": command, "answered": []}
+    logs = out / "logs"
+    logs.mkdir(parents=True, exist_ok=True)
+    with open(logs / "uninstall-wine.txt", "wb") as wine_out:
+        proc = harness.wine_popen(prefix, split_command_line(command), stdout=wine_out, stderr=subprocess.STDOUT)
+    try:
+        if headless:
+            seen["answered"] = _answer_uninstaller(proc, prefix, timeout)
+        else:
+            say("answer the uninstaller's question on %s; waiting for it to end" % os.environ.get("DISPLAY"))
+        seen["exit_code"] = proc.wait(timeout if headless else None)
+        # The program started from the install folder hands over to its copy in the temporary folder.
+        if not _wait_for(lambda: not client_processes(prefix, b"uninstall"), timeout if headless else None):
+            seen["timed_out"] = True
+    except subprocess.TimeoutExpired:
+        seen["timed_out"] = True
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        harness.stop_wineserver(prefix)
+    log = host_path(prefix, UNINSTALL_LOG)
+    if log.is_file():
+        shutil.copyfile(log, logs / "uninstall-log.txt")
+    seen["log"] = decode_log(log.read_bytes()) if log.is_file() else []
+    folder = host_path(prefix, r"C:\Larkspire")
+    seen["folder"] = sorted(str(p.relative_to(folder)) for p in folder.rglob("*")) if folder.exists() else None
+    seen["shortcuts"] = {name: path.exists() for name, path in shortcut_paths(prefix).items()}
+    seen["start_menu_folder"] = (harness.c_drive(prefix) / PROGRAMS / "Mirevale").exists()
+    seen["entry"] = reg_file_key(prefix / "system.reg", UNINSTALL_REG_SECTION) is not None
+    seen["left"] = ((["C:\\Larkspire"] if seen["folder"] is not None else [])
+                    + [name for name, there in seen["shortcuts"].items() if there]
+                    + (["Start menu folder Mirevale"] if seen["start_menu_folder"] else [])
+                    + ([UNINSTALL_KEY] if seen["entry"] else []))
+    return seen
+
+
+def report_uninstall(seen, out):
+    say()
+    say("== uninstall ==")
+    how = ("answered %s by itself" % " and ".join(seen["answered"]) if seen["answered"]
+           else "answered by a person" if "exit_code" in seen else "no answer")
+    say("uninstaller: %s; %s; first process ended with exit code %s%s" % (
+        seen["command"], how, seen.get("exit_code"), " (timed out)" if seen.get("timed_out") else ""))
+    if seen["folder"] is None:
+        say("folder:      C:\\Larkspire gone")
+    else:
+        say("folder:      C:\\Larkspire LEFT, holding %d entries: %s" % (len(seen["folder"]), ", ".join(seen["folder"][:10])))
+    say("shortcuts:   " + "; ".join("%s: %s" % (k, "LEFT" if v else "gone") for k, v in seen["shortcuts"].items())
+        + "; Start menu folder Mirevale: " + ("LEFT" if seen["start_menu_folder"] else "gone"))
+    say("uninstall:   %s: %s" % (UNINSTALL_KEY, "LEFT" if seen["entry"] else "gone"))
+    say("log:         %s (%s); last lines:" % (out / "logs" / "uninstall-log.txt", UNINSTALL_LOG))
+    for line in seen["log"][-4:]:
+        say("               " + line)
+    say("result:      " + ("NOTHING LEFT" if not seen["left"] else "LEFT: " + ", ".join(seen["left"])))
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--out", type=Path, default=SOURCE / "out", help="work folder (default: out/)")
@@ -598,6 +702,8 @@ def main(argv=None):
     runs = parser.add_mutually_exclusive_group()
     runs.add_argument("--again", action="store_true", help="install again over the installation in OUT/prefix")
     runs.add_argument("--twice", action="store_true", help="fresh installation, then a second one over it")
+    runs.add_argument("--uninstall", action="store_true",
+                      help="remove the installation in OUT/prefix with its registered uninstaller")
     parser.add_argument("--wait-port", type=float, default=0, metavar="SECONDS",
                         help="wait this long for the base URL's port instead of failing at once")
     parser.add_argument("--timeout", type=float, default=float(os.environ.get("MIREVALE_RUN_TIMEOUT", 400)),
@@ -615,6 +721,15 @@ def main(argv=None):
             raise Unusable("no DISPLAY: source scripts/xvfb.sh first (scripts/run.sh does)")
         if not INSTALLER.is_file():
             raise Unusable("%s is missing: build first (scripts/build.sh)" % INSTALLER)
+        if args.uninstall:
+            if not prefix.exists():
+                raise Unusable("--uninstall needs an installation in %s: run without --uninstall first" % prefix)
+            seen = uninstall(prefix, out, args.headless, args.timeout)
+            report_uninstall(seen, out)
+            results.append(seen)
+            say()
+            say("main job: %s (uninstall; work folder %s)" % ("done" if not seen["left"] else "FAILED", out))
+            return 0 if not seen["left"] else 1
         base_url = base_url_from_cache()
         say("installer:   %s, built-in base URL %s" % (INSTALLER, base_url))
         if args.again and not host_path(prefix, r"C:\Larkspire").is_dir():

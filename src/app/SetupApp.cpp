@@ -12,7 +12,8 @@ ULONG_PTR g_gdiplusToken = 0;
 BOOL CSetupApp::InitInstance()
 {
     // A failed start leaves the images absent; the window still runs and its buttons still work.
-    Gdiplus::GdiplusStartup(&g_gdiplusToken, &s_gdiplusStartupInput, nullptr);
+    CSetupDlg::s_bGdiplusStarted
+        = Gdiplus::GdiplusStartup(&g_gdiplusToken, &s_gdiplusStartupInput, nullptr) == Gdiplus::Ok;
 
     CSetupDlg* pDlg = new CSetupDlg(nullptr);
     SetMainWindow(pDlg);
@@ -27,6 +28,7 @@ BOOL CSetupApp::InitInstance()
 
 int CSetupApp::ExitInstance()
 {
-    Gdiplus::GdiplusShutdown(g_gdiplusToken);
+    if (CSetupDlg::s_bGdiplusStarted)
+        Gdiplus::GdiplusShutdown(g_gdiplusToken);
     return CWinApp::ExitInstance();
 }

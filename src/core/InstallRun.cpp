@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "core/PackageName.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -91,14 +92,18 @@ DWORD CSetupDlg::InstallPackages()
 
         WCHAR szUrl[MAX_PATH];
         WCHAR szArchive[MAX_PATH];
-        if (!Format(szUrl, ARRAYSIZE(szUrl), L"%s%s", g_strBaseUrl.c_str(), entry.szName)
+        // The archive is written wherever the name leads: one that leaves the temporary folder fails
+        // the attempt, as a path that does not fit does, before anything is fetched.
+        const bool bNameInside = IsNameInsideFolder(entry.szName);
+        if (!bNameInside || !Format(szUrl, ARRAYSIZE(szUrl), L"%s%s", g_strBaseUrl.c_str(), entry.szName)
             || !Format(szArchive, ARRAYSIZE(szArchive), L"%s\\%s", m_szTempPath, entry.szName)) {
+            const WCHAR* pszWhy = bNameInside ? L"path too long" : L"name outside the temp folder";
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"安装%s失败", entry.szName);
-                LogError(L"[CSetupDlg::Execute] %s path too long", entry.szName);
+                LogError(L"[CSetupDlg::Execute] %s %s", entry.szName, pszWhy);
                 return 1;
             }
-            LogError(L"[CSetupDlg::Execute] %d %s path too long", nAttempts, entry.szName);
+            LogError(L"[CSetupDlg::Execute] %d %s %s", nAttempts, entry.szName, pszWhy);
             continue;
         }
 
@@ -145,12 +150,18 @@ DWORD CSetupDlg::InstallPackages()
         PostProgress();
     }
 
+    // The loop tests the stop request only before an attempt: a stop confirmed during the last
+    // package, the uninstaller download or the check ends the run as well.
+    if (WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
+        return 1;
     DownloadUninstallFile();
+    if (WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
+        return 1;
     m_nProgress = 97;
     PostProgress();
 
     if (CheckFileCRC())
-        return 0;
+        return WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0 ? 1 : 0;
     LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
     ShowError(L"校验失败");
     return 1;
@@ -172,8 +183,9 @@ DWORD CSetupDlg::Run()
     }
     DWORD dwStatus = 1;
     GetExitCodeThread(worker.Get(), &dwStatus);
-    // A failed or stopped run registers nothing and starts nothing: its message stays in red.
-    if (dwStatus != 0)
+    // A failed or stopped run registers nothing and starts nothing: its message stays in red. A stop
+    // confirmed after the worker's last test counts as well.
+    if (dwStatus != 0 || WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
         return 1;
 
     WriteClientConfig(0);

@@ -60,6 +60,9 @@ public:
     void LaunchClient();
 
     // Window side.
+    // Set by start-up when GDI+ has started. GDI+ allocates its images itself, so without it no image
+    // is made and the window paints nothing of its own.
+    static bool s_bGdiplusStarted;
     static void LoadJgpImage(UINT nID, Gdiplus::Image*& pImage);
     static bool IsPreferredFontInstalled();
 

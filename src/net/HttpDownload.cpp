@@ -36,6 +36,19 @@ bool QueryContentLength(HINTERNET hRequest, DWORD* pdwLength)
     return true;
 }
 
+// Wine's WinINet gives the connection of an InternetOpenUrl request no receive or send time-out:
+// those of the internet handle reach no request. The request's own take effect when set before its
+// response is read, which its status notice allows; on Windows this repeats what it inherits.
+void CALLBACK ApplyTimeouts(HINTERNET hInternet, DWORD_PTR, DWORD dwStatus, LPVOID, DWORD)
+{
+    if (dwStatus != INTERNET_STATUS_SENDING_REQUEST)
+        return;
+    for (DWORD dwOption : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT}) {
+        DWORD dwValue = NET_TIMEOUT_MS;
+        InternetSetOptionExW(hInternet, dwOption, &dwValue, sizeof(dwValue), 0);
+    }
+}
+
 // Answers a 407 with the remembered credentials, or with new ones from the credentials dialog.
 // True when the proxy then answers 200.
 bool AuthenticateProxy(HINTERNET hRequest, WCHAR szProxyUser[64], WCHAR szProxyPassword[64], HWND hWndOwner)
@@ -125,6 +138,7 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
         DWORD dwValue = option.dwValue;
         InternetSetOptionExW(hInternet.Get(), option.dwOption, &dwValue, sizeof(dwValue), 0);
     }
+    InternetSetStatusCallbackW(hInternet.Get(), ApplyTimeouts);
 
     // INTERNET_FLAG_TRANSFER_ASCII has an effect on FTP URLs only.
     CInternetHandle hRequest(InternetOpenUrlW(hInternet.Get(), lpUrl, nullptr, 0,

@@ -34,6 +34,8 @@ private:
 void CSetupDlg::OnPaint()
 {
     CPaintDC dc(m_hWnd);
+    if (!s_bGdiplusStarted)
+        return;
     Gdiplus::Graphics screen(dc.Get());
     RECT rcClient;
     GetClientRect(m_hWnd, &rcClient);

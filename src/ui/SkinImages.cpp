@@ -4,8 +4,12 @@
 
 #include "support/GdiplusInc.h"
 
+bool CSetupDlg::s_bGdiplusStarted = false;
+
 void CSetupDlg::LoadJgpImage(UINT nID, Gdiplus::Image*& pImage)
 {
+    if (!s_bGdiplusStarted)
+        return;
     HMODULE hModule = GetModuleHandleW(nullptr);
     HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(nID), L"JGP");
     if (hResource == nullptr)

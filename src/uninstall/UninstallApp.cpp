@@ -11,26 +11,40 @@
 #include "uninstall/UninstallRules.h"
 #include "uninstall/Uninstaller.h"
 
-// UnInstall.exe: removes the installed client after one question. The work runs in InitInstance; every
-// window is a message box, so no message loop of its own is needed.
+// UnInstall.exe: removes the installed client after one question, or with "/S" without any window.
+// The work runs in InitInstance; every window is a message box, so no message loop of its own is
+// needed. The exit code tells the outcome (listed in the README).
 class CUninstallApp : public CWinApp {
 public:
     BOOL InitInstance() override;
+    int ExitInstance() override;
+
+private:
+    int Uninstall();
+    // A message box, unless the run is silent.
+    void Tell(const std::wstring& strText, UINT uIcon = MB_ICONINFORMATION) const;
+
+    bool m_bSilent = false;
+    int m_nExitCode = 0;
 };
 
 CUninstallApp theApp;
 
 namespace {
 
+enum ExitCode {
+    EXIT_REMOVED = 0, // folder, links and entry gone; also the start that handed over to its copy
+    EXIT_BAD_ARGUMENTS = 1,
+    EXIT_FOLDER_REFUSED = 2,
+    EXIT_CLIENT_RUNNING = 3,
+    EXIT_LEFT_BEHIND = 4,
+    EXIT_CANCELLED = 5,
+};
+
 const WCHAR s_szCaptionInfo[] = L"提示";
 const WCHAR s_szCaptionAsk[] = L"询问";
 // How long the copy waits for the program that started it to end and release its file.
 const DWORD s_dwRelayWaitMs = 60 * 1000;
-
-void ShowInfo(const std::wstring& strText, UINT uIcon = MB_ICONINFORMATION)
-{
-    MessageBoxW(nullptr, strText.c_str(), s_szCaptionInfo, MB_OK | uIcon | MB_SETFOREGROUND);
-}
 
 std::wstring RefusalMessage(FolderVerdict verdict, const std::wstring& strFolder, const WCHAR* pszRegistered)
 {
@@ -64,8 +78,27 @@ std::wstring OwnPath()
 
 BOOL CUninstallApp::InitInstance()
 {
+    m_nExitCode = Uninstall();
+    return FALSE;
+}
+
+int CUninstallApp::ExitInstance()
+{
+    CWinApp::ExitInstance();
+    return m_nExitCode;
+}
+
+void CUninstallApp::Tell(const std::wstring& strText, UINT uIcon) const
+{
+    if (!m_bSilent)
+        MessageBoxW(nullptr, strText.c_str(), s_szCaptionInfo, MB_OK | uIcon | MB_SETFOREGROUND);
+}
+
+int CUninstallApp::Uninstall()
+{
     const WCHAR* pszCommandLine = GetCommandLineW();
     UninstallArguments args = ParseUninstallArguments(SkipProgramName(pszCommandLine));
+    m_bSilent = args.bSilent;
     WCHAR szRegistered[MAX_PATH] = {};
     ReadInstallLocation(szRegistered);
     std::wstring strFolder = args.bHasFolder ? args.strFolder : std::wstring(szRegistered);
@@ -80,10 +113,10 @@ BOOL CUninstallApp::InitInstance()
 
     if (!args.bValid) {
         LogError(L"[CUninstallApp::InitInstance] refused: arguments not understood");
-        ShowInfo(FormatString(L"无法识别卸载程序的启动参数：\n%s\n\n卸载已取消，没有做任何更改。",
-                     SkipProgramName(pszCommandLine)),
+        Tell(FormatString(
+                 L"无法识别卸载程序的启动参数：\n%s\n\n卸载已取消，没有做任何更改。", SkipProgramName(pszCommandLine)),
             MB_ICONWARNING);
-        return FALSE;
+        return EXIT_BAD_ARGUMENTS;
     }
     if (args.nWaitHandle != 0) {
         HANDLE hStarter = reinterpret_cast<HANDLE>(args.nWaitHandle);
@@ -100,8 +133,8 @@ BOOL CUninstallApp::InitInstance()
     FolderVerdict verdict = CheckInstallFolder(strFolder.c_str(), szRegistered, szFolder);
     if (verdict != FolderVerdict::Accepted) {
         LogError(L"[CUninstallApp::InitInstance] refused folder=%s reason=%s", strFolder.c_str(), VerdictName(verdict));
-        ShowInfo(RefusalMessage(verdict, strFolder, szRegistered), MB_ICONWARNING);
-        return FALSE;
+        Tell(RefusalMessage(verdict, strFolder, szRegistered), MB_ICONWARNING);
+        return EXIT_FOLDER_REFUSED;
     }
 
     // The process's working folder would keep the install folder from going.
@@ -109,23 +142,29 @@ BOOL CUninstallApp::InitInstance()
         CreateDirectoryW(szTemp, nullptr);
         SetCurrentDirectoryW(szTemp);
     }
-    if (args.nWaitHandle == 0 && bTemp && IsInsideFolder(OwnPath(), szFolder) && StartCopyFromTemp(szFolder, szTemp))
-        return FALSE;
+    bool bInside = IsInsideFolder(OwnPath(), szFolder);
+    if (!m_bSilent && args.nWaitHandle == 0 && bTemp && bInside && StartCopyFromTemp(szFolder, szTemp))
+        return EXIT_REMOVED;
 
     if (FindProcess(L"iQorRemote.exe", szFolder)) {
         LogError(L"[CUninstallApp::InitInstance] refused: the client runs from folder=%s", szFolder);
-        ShowInfo(L"Mirevale 正在运行。\n\n请先退出 Mirevale，然后再次运行卸载程序。卸载已取消，没有做任何更改。",
+        Tell(L"Mirevale 正在运行。\n\n请先退出 Mirevale，然后再次运行卸载程序。卸载已取消，没有做任何更改。",
             MB_ICONWARNING);
-        return FALSE;
+        return EXIT_CLIENT_RUNNING;
     }
 
     std::wstring strQuestion = FormatString(
         L"确定要卸载 Mirevale 吗？\n\n将删除文件夹“%s”及其中的所有文件，以及 Mirevale 的快捷方式。", szFolder);
-    if (MessageBoxW(
-            nullptr, strQuestion.c_str(), s_szCaptionAsk, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND)
+    if (m_bSilent) {
+        // No copy takes over a silent run, so that the process that was started ends with the outcome:
+        // its own file leaves the folder instead.
+        if (bTemp && bInside)
+            MoveProgramToTemp(szTemp);
+    } else if (MessageBoxW(nullptr, strQuestion.c_str(), s_szCaptionAsk,
+                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND)
         != IDYES) {
         LogNormal(L"[CUninstallApp::InitInstance] cancelled by the user");
-        return FALSE;
+        return EXIT_CANCELLED;
     }
 
     LogNormal(L"[CUninstallApp::InitInstance] uninstalling folder=%s", szFolder);
@@ -137,6 +176,6 @@ BOOL CUninstallApp::InitInstance()
         vecLeft.push_back(FormatString(L"卸载信息（注册表项 %s）", g_szUninstallEntry));
 
     LogNormal(L"[CUninstallApp::InitInstance] done left=%u", static_cast<unsigned>(vecLeft.size()));
-    ShowInfo(FinalMessage(vecLeft), vecLeft.empty() ? MB_ICONINFORMATION : MB_ICONWARNING);
-    return FALSE;
+    Tell(FinalMessage(vecLeft), vecLeft.empty() ? MB_ICONINFORMATION : MB_ICONWARNING);
+    return vecLeft.empty() ? EXIT_REMOVED : EXIT_LEFT_BEHIND;
 }

@@ -20,6 +20,27 @@ bool IsSeparator(WCHAR ch)
 
 const WCHAR s_szWaitSwitch[] = L"/wait=";
 
+bool IsSilentSwitch(const std::wstring& strWord)
+{
+    return strWord == L"/S" || strWord == L"/s";
+}
+
+// Whether a blank-separated word of the line is "/S", whatever else the line holds.
+bool MentionsSilentSwitch(const WCHAR* psz)
+{
+    for (;;) {
+        while (IsBlank(*psz))
+            ++psz;
+        if (*psz == L'\0')
+            return false;
+        const WCHAR* pszStart = psz;
+        while (*psz != L'\0' && !IsBlank(*psz))
+            ++psz;
+        if (IsSilentSwitch(std::wstring(pszStart, psz)))
+            return true;
+    }
+}
+
 // One blank-separated token; a token that starts with a double quote runs to the next one. False for an
 // unterminated quote or a quote glued to more text.
 bool NextToken(const WCHAR*& psz, std::wstring& strToken, bool& bQuoted)
@@ -66,6 +87,8 @@ UninstallArguments ParseUninstallArguments(const WCHAR* pszArguments)
 {
     UninstallArguments args;
     const WCHAR* psz = pszArguments != nullptr ? pszArguments : L"";
+    UninstallArguments invalid;
+    invalid.bSilent = MentionsSilentSwitch(psz);
     for (;;) {
         while (IsBlank(*psz))
             ++psz;
@@ -74,14 +97,19 @@ UninstallArguments ParseUninstallArguments(const WCHAR* pszArguments)
         std::wstring strToken;
         bool bQuoted = false;
         if (!NextToken(psz, strToken, bQuoted))
-            return UninstallArguments();
+            return invalid;
         bool bWait = !bQuoted && strToken.compare(0, wcslen(s_szWaitSwitch), s_szWaitSwitch) == 0;
-        if (bWait) {
+        bool bSilent = !bQuoted && IsSilentSwitch(strToken);
+        if (bSilent) {
+            if (args.bSilent)
+                return invalid;
+            args.bSilent = true;
+        } else if (bWait) {
             if (args.nWaitHandle != 0 || !ParseWaitHandle(strToken.substr(wcslen(s_szWaitSwitch)), args.nWaitHandle))
-                return UninstallArguments();
+                return invalid;
         } else {
             if (args.bHasFolder || args.nWaitHandle != 0)
-                return UninstallArguments();
+                return invalid;
             args.bHasFolder = true;
             args.strFolder = strToken;
         }

@@ -9,17 +9,20 @@
 // What UnInstall.exe was started with. The uninstall entry and the Start-menu link give the install
 // folder in double quotes as the only argument; without one the registered folder is meant. The copy
 // that continues from the temporary folder also gets "/wait=<handle>": the inherited handle of the
-// process that started it, whose own file must be closed before the folder can go.
+// process that started it, whose own file must be closed before the folder can go. "/S", anywhere on
+// the line, asks for a silent run: no window, no question, the outcome in the exit code.
 struct UninstallArguments {
     bool bValid = false;
     bool bHasFolder = false;
     std::wstring strFolder;
     UINT_PTR nWaitHandle = 0;
+    bool bSilent = false;
 };
 
 // pszArguments is the command line without the program's name. A quoted argument runs to the next
 // double quote with no escapes (a path holds none), so "C:\Larkspire\" keeps its backslash. Anything
-// beyond one folder and one "/wait=" makes the arguments invalid.
+// beyond one folder, one "/wait=" and one "/S" makes the arguments invalid; bSilent still tells whether
+// a "/S" stood among them, so that even that refusal shows no window.
 UninstallArguments ParseUninstallArguments(const WCHAR* pszArguments);
 
 // The command line after the program's name, as the system's own command-line splitting sees it.

@@ -269,6 +269,24 @@ std::vector<std::wstring> RemoveInstallFolder(const WCHAR* pszFolder)
     return vecLeft;
 }
 
+bool MoveProgramToTemp(const WCHAR* pszTempFolder)
+{
+    WCHAR szSelf[MAX_PATH] = {};
+    DWORD cch = GetModuleFileNameW(nullptr, szSelf, MAX_PATH);
+    WCHAR szMoved[MAX_PATH];
+    if (cch == 0 || cch >= MAX_PATH
+        || !FormatPath(szMoved, L"[MoveProgramToTemp]", L"%s\\UnInstall-%lu.exe", pszTempFolder, GetCurrentProcessId()))
+        return false;
+    if (!MoveFileExW(szSelf, szMoved, MOVEFILE_REPLACE_EXISTING)) {
+        LogError(L"[MoveProgramToTemp] MoveFile %s error=%lu", szMoved, GetLastError());
+        return false;
+    }
+    if (!MoveFileExW(szMoved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogNormal(L"[MoveProgramToTemp] stays in the temporary folder error=%lu", GetLastError());
+    LogNormal(L"[MoveProgramToTemp] moved to %s", szMoved);
+    return true;
+}
+
 bool StartCopyFromTemp(const WCHAR* pszFolder, const WCHAR* pszTempFolder)
 {
     const WCHAR szOrigin[] = L"[StartCopyFromTemp]";

@@ -42,6 +42,11 @@ void RemoveShortcuts(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
 // that stay although empty. The folder itself is listed only when nothing inside explains why it stays.
 std::vector<std::wstring> RemoveInstallFolder(const WCHAR* pszFolder);
 
+// Moves the running program's own file into pszTempFolder, where it goes at the next start of the
+// system: the file of a running program can be moved but not deleted, and it would keep the install
+// folder from going. True when it was moved.
+bool MoveProgramToTemp(const WCHAR* pszTempFolder);
+
 // Copies the running program into pszTempFolder and starts the copy with the quoted folder and
 // "/wait=" with an inherited handle of this process, working in pszTempFolder. True when the copy runs;
 // this process should then end at once.

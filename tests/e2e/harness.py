@@ -91,13 +91,13 @@ http {{
 
 
 @contextlib.contextmanager
-def nginx(root, port=None):
-    """Serves folder `root` as http://127.0.0.1:PORT/EX/ and yields that base URL."""
+def nginx(root, port=None, path="/EX/"):
+    """Serves folder `root` as http://127.0.0.1:PORT<path> and yields that URL."""
     port = port or free_port()
-    proc = start_nginx(root, port, scratch("nginx"))
+    proc = start_nginx(root, port, scratch("nginx"), path)
     try:
         wait_for_port(port, proc=proc)
-        yield f"http://127.0.0.1:{port}/EX/"
+        yield f"http://127.0.0.1:{port}{path}"
     finally:
         _stop(proc)
 

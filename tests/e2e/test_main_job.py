@@ -1,6 +1,7 @@
 """The main job end to end, as scripts/run.sh runs it headless: the sample release published and served
 by nginx at the installer's built-in base URL, the x86_64 installer started under Wine in a fresh prefix
-on a private Xvfb, install clicked, and then a second installation over the first in the same prefix.
+on a private Xvfb, install clicked, then a second installation over the first in the same prefix, and
+then --uninstall, which removes it with the registered uninstaller.
 
 The built-in base URL has a fixed port, which other tests may serve at the same time: as root the job runs
 in a network namespace of its own; otherwise the driver waits for the port (and serialises with other
@@ -146,6 +147,24 @@ class MainJobTest(unittest.TestCase):
         self.assertIn("installing again over the installation in", output)
         self.assert_installed(runs[0], output)
         self.assertFalse(stale.exists(), "the second installation kept a file of the first")
+
+        # Something of the user's beside the installation stays.
+        notes = run_installer.shortcut_paths(self.prefix)["desktop Mirevale.lnk"].parent / "notes.txt"
+        notes.write_text("the user's")
+        code, output, runs = drive(self.out, ["--uninstall"], self.out / "run3.json")
+        self.assertEqual(0, code, output)
+        self.assertEqual(1, len(runs), output)
+        self.assertEqual(["询问", "提示"], runs[0]["answered"], output)
+        self.assertEqual([], runs[0]["left"], output)
+        self.assertIn("result:      NOTHING LEFT", output)
+        self.assertFalse(self.path(SETUP).exists())
+        for link in run_installer.shortcut_paths(self.prefix).values():
+            self.assertFalse(link.exists(), link)
+        self.assertIsNone(run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION))
+        self.assertEqual("the user's", notes.read_text())
+
+        code, output, runs = drive(self.out, ["--uninstall"], self.out / "run4.json")
+        self.assertEqual(3, code, "nothing left to remove\n" + output)
 
         shutil.rmtree(self.out, ignore_errors=True)
 

@@ -3,6 +3,8 @@ file server: progress, retries, failure messages, stopping, and the completion s
 inside the run are in tests/peer/run; this script makes the packages each case is served, starts the
 servers and checks what the servers saw."""
 
+import os
+import posixpath
 import shutil
 import unittest
 import zipfile
@@ -58,6 +60,23 @@ def packages(tag, numbers, entries):
         release.package("p%02d.zip" % n, package_files(n))
     release.manifest(entries)
     return release
+
+
+def drive_state(drive):
+    """Every file and folder of a prefix's drive C: but its temporary folder: path -> (size, mtime) of
+    a file, None for a folder."""
+    state = {}
+    for folder, dirs, files in os.walk(drive):
+        rel = os.path.relpath(folder, drive)
+        if rel == "temp":
+            dirs.clear()
+            continue
+        state[rel] = None
+        for name in files:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            state[os.path.join(rel, name)] = (info.st_size, info.st_mtime_ns)
+    return state
 
 
 def installed(n, kind=1, value=0):
@@ -124,6 +143,27 @@ class RunTest(unittest.TestCase):
         with harness.nginx(release.finish()) as base:
             self.peer(base, "RunRetryTest.NameWithAFolderPartIsNeverInstalled")
 
+    def test_names_outside_the_temporary_folder(self):
+        """Each name would lead the archive out of C:\\temp; garbage is served wherever its URL may
+        reach, so an archive written there would stay. Nothing on drive C: outside C:\\temp is new
+        or changed after the run."""
+        names = [r"..\x.zip", r"..\Windows\x.dll", r"C:\x.zip", r"\x.zip", "x.zip:ads", r"a\..\..\x.zip"]
+        root = harness.scratch("run-names")
+        for n, name in enumerate(names):
+            release = root / str(n) / "EX"
+            release.mkdir(parents=True)
+            (release / "orbsetup.txt").write_bytes(served_text(["%s;0;1" % name]))
+            for target in (release / name, root / posixpath.normpath("%d/EX/%s" % (n, name.replace("\\", "/")))):
+                target.parent.mkdir(parents=True, exist_ok=True)
+                target.write_bytes(b"not a zip archive\r\n")
+        drive = harness.c_drive(self.prefix)
+        with harness.nginx(root, path="/") as url:
+            for n, name in enumerate(names):
+                before = drive_state(drive)
+                self.peer("%s%d/EX/" % (url, n), "RunRetryTest.NameOutsideTheTemporaryFolderIsNeverFetched")
+                after = drive_state(drive)
+                self.assertEqual([], sorted(p for p in after if before.get(p, "new") != after[p]), name)
+
     def test_stop(self):
         two = packages("two", (1, 2), [installed(1), installed(2)]).finish()
         with file_server() as server:
@@ -135,6 +175,15 @@ class RunTest(unittest.TestCase):
                 self.peer(server.base, "RunStopTest." + case)
                 self.assertEqual([1, 0, 0, 0], [server.requests(name) for name in
                                                 ("p01.zip", "p02.zip", "UnInstall.exe", "filecrc.txt")], case)
+            # A stop during the last package or the check: the worker has no later attempt to see it at.
+            one = packages("one", (1,), [installed(1)]).finish()
+            for held, case, requests in (("p01.zip", "StopDuringTheLastPackageRegistersNothing", [1, 0, 0]),
+                                         ("filecrc.txt", "StopDuringTheCheckRegistersNothing", [1, 1, 1])):
+                server.reset(one)
+                server.script(held, "hold file")
+                self.peer(server.base, "RunStopTest." + case)
+                self.assertEqual(requests, [server.requests(name) for name in
+                                            ("p01.zip", "UnInstall.exe", "filecrc.txt")], case)
 
     def test_missing_uninstaller(self):
         two = packages("no-uninstaller", (1, 2), [installed(1), installed(2)]).finish(uninstaller=False)

@@ -127,6 +127,20 @@ def answer(case, title, key):
     case.assertTrue(xdo.gone(window), "message box %s stays" % title)
 
 
+def run_silently(case, proc, timeout=120):
+    """Waits for `proc` (a start of the uninstaller through the fixture) to end, watching meanwhile
+    for any visible window of the uninstaller; returns its exit code. A message box would keep the
+    program from ending at all."""
+    deadline = time.monotonic() + timeout
+    seen = set()
+    while proc.poll() is None and time.monotonic() < deadline:
+        seen.update(xdo.run("search", "--onlyvisible", "--classname", r"^uninstall(-[0-9]+)?\.exe$").stdout.split())
+        time.sleep(0.1)
+    case.assertEqual(set(), seen, "a window of the uninstaller appeared in silent mode")
+    case.assertIsNotNone(proc.poll(), "the silent uninstaller did not end")
+    return proc.returncode
+
+
 def without(tree, names):
     return {k: v for k, v in tree.items() if k not in names}
 
@@ -164,6 +178,62 @@ class UninstallTest(unittest.TestCase):
         harness.wine(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
         self.assertFalse(copies[0].exists())
         self.assert_uninstalled()
+
+    def test_silent_uninstall_string_removes_everything_and_exits_0(self):
+        code = run_silently(self, self.inst.start(FIXTURE, "run-entry", "/S"))
+        self.assertEqual(0, code, self.inst.log())
+        self.inst.wait_until_all_ended()
+        log = self.inst.log()
+        self.assertIn('CommandLine="C:\\Larkspire\\UnInstall.exe" "C:\\Larkspire" /S', log)
+        self.assertNotIn("[StartCopyFromTemp]", log)
+        self.assertIn("done left=0", log)
+        # The program's own file left the folder for the temporary folder, until the system starts again.
+        moved = list((self.inst.c / "temp").glob("UnInstall-*.exe"))
+        self.assertEqual(1, len(moved), moved)
+        harness.wine(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
+        self.assertFalse(moved[0].exists())
+        self.assert_uninstalled()
+
+    def test_silent_refusals_and_leftovers_exit_with_their_codes(self):
+        other = self.inst.c / "Other"
+        other.mkdir()
+        (other / "iQorRemote.exe").write_bytes(b"someone's")
+        self.before = self.inst.snapshot()
+        program = '"C:\\Larkspire\\UnInstall.exe" '
+        for command, code in ((program + '"C:\\Other" /S', 2), (program + '/S "C:\\Larkspire" "C:\\Other"', 1)):
+            with self.subTest(command=command):
+                self.assertEqual(code, run_silently(self, self.inst.start(FIXTURE, "run", command)))
+        self.inst.wait_until_all_ended()
+        self.assert_nothing_changed()
+
+        client = self.inst.start(FOLDER + r"\iQorRemote.exe")
+        marker = self.inst.folder / "client-stub.txt"
+        deadline = time.monotonic() + 60
+        while not marker.exists() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertTrue(marker.exists(), "the client did not start")
+        running = self.inst.snapshot()
+        self.assertEqual(3, run_silently(self, self.inst.start(FIXTURE, "run-entry", "/S")))
+        client.kill()
+        client.wait()
+        self.inst.wait_until_all_ended()
+        self.assertEqual(running, self.inst.snapshot())
+        self.assertTrue(self.inst.registered(ENTRY))
+
+        # A file held open stays, and the exit code says that something was left.
+        signal = harness.scratch("uninstall-signal")
+        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", "Z:" + str(signal).replace("/", "\\"))
+        deadline = time.monotonic() + 60
+        while not (signal / "held").exists() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertTrue((signal / "held").exists(), "the file is not held")
+        self.assertEqual(4, run_silently(self, self.inst.start(FIXTURE, "run-entry", "/S")))
+        (signal / "release").write_bytes(b"")
+        self.assertEqual(0, holder.wait(60))
+        self.assertIn("done left=1", self.inst.log())
+        self.assertTrue((self.inst.folder / "ui" / "layout.ini").exists())
+        self.assertFalse(self.inst.registered(ENTRY))
+        shutil.rmtree(signal, ignore_errors=True)
 
     def test_cancel_at_the_question_changes_nothing(self):
         # "No" is the default button: Return alone keeps the installation.

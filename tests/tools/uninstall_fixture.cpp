@@ -5,7 +5,8 @@
 //   uninstall_fixture.exe hold FILE SIGNAL opens FILE without sharing, creates SIGNAL\held, and keeps the
 //                                          file open until SIGNAL\release appears (or five minutes pass)
 //   uninstall_fixture.exe run COMMAND      starts COMMAND as a literal command line (quotes as given)
-//   uninstall_fixture.exe run-entry        starts the UninstallString of the entry, as the system does
+//   uninstall_fixture.exe run-entry [ARGS] starts the UninstallString of the entry, as the system does,
+//                                          with ARGS added the way a deployment script adds "/S"
 //   uninstall_fixture.exe open FILE        opens FILE (a shortcut) through the shell, as a click does
 // The starting modes wait for the started program, where they get its handle, and return its exit code.
 #include <windows.h>
@@ -69,7 +70,7 @@ int Run(std::wstring strCommand)
     return WaitFor(process.hProcess);
 }
 
-int RunEntry()
+int RunEntry(const std::wstring& strExtra)
 {
     WCHAR szCommand[1024] = {};
     DWORD cb = sizeof(szCommand);
@@ -77,7 +78,7 @@ int RunEntry()
     if (RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, szCommand, &cb)
         != ERROR_SUCCESS)
         return 6;
-    return Run(szCommand);
+    return Run(strExtra.empty() ? std::wstring(szCommand) : std::wstring(szCommand) + L" " + strExtra);
 }
 
 int Open(const std::wstring& strFile)
@@ -120,7 +121,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (strMode == L"run")
         return Run(strPath);
     if (strMode == L"run-entry")
-        return RunEntry();
+        return RunEntry(strPath);
     if (strMode == L"open")
         return Open(strPath);
     return 2;

@@ -35,8 +35,8 @@ protected:
         GetWindowTextW(m_dlg.m_stcStatus.GetSafeHwnd(), sz, 64);
         return sz;
     }
-    // The messages of the log's records, each without its stamp and CR LF (a message may hold
-    // line breaks of its own, as the manifest's text does).
+    // The log's records as level and message, each without its stamp and CR LF (a message may
+    // hold line breaks of its own, as the manifest's text does).
     std::vector<std::wstring> LogLines()
     {
         std::wstring strLog = Utf16(ReadFileBytes(g_szLogPath));
@@ -45,9 +45,10 @@ protected:
         std::wsregex_iterator it(strLog.begin(), strLog.end(), stamp), end;
         while (it != end) {
             size_t nStart = static_cast<size_t>(it->position() + it->length());
+            std::wstring strLevel = L"[" + (*it)[1].str() + L"]";
             ++it;
             size_t nEnd = it != end ? static_cast<size_t>(it->position()) : strLog.size();
-            lines.push_back(strLog.substr(nStart, nEnd - nStart - 2));
+            lines.push_back(strLevel + strLog.substr(nStart, nEnd - nStart - 2));
         }
         return lines;
     }
@@ -81,12 +82,12 @@ TEST_F(ExecuteTest, Manifest)
 
     std::vector<std::wstring> lines = LogLines();
     std::vector<std::wstring> expected = {
-        L"[CSetupDlg::Execute] start download  " + g_strBaseUrl + L"orbsetup.txt",
-        L"[CSetupDlg::Execute] orbsetup.txt Begin",
-        L"[CSetupDlg::Execute] core.zip;1;1\r\nyahei.zip;2;2\r\nplain.zip;3;3\r\nbad kind.zip;4;x\r\n"
+        L"[Normal][CSetupDlg::Execute] start download  " + g_strBaseUrl + L"orbsetup.txt",
+        L"[Normal][CSetupDlg::Execute] orbsetup.txt Begin",
+        L"[Normal][CSetupDlg::Execute] core.zip;1;1\r\nyahei.zip;2;2\r\nplain.zip;3;3\r\nbad kind.zip;4;x\r\n"
         L" spaced name.zip ;5;9\r\nskipped;line\r\n",
-        L"[CSetupDlg::Execute] orbsetup.txt End",
-        L"[CSetupDlg::Execute] download orbsetup.txt sccuss",
+        L"[Normal][CSetupDlg::Execute] orbsetup.txt End",
+        L"[Normal][CSetupDlg::Execute] download orbsetup.txt sccuss",
     };
     ASSERT_GE(lines.size(), expected.size());
     EXPECT_EQ(expected, std::vector<std::wstring>(lines.end() - static_cast<long>(expected.size()), lines.end()));
@@ -94,33 +95,33 @@ TEST_F(ExecuteTest, Manifest)
 
 TEST_F(ExecuteTest, Missing)
 {
-    ExpectFailure(L"下载Setupconfig.txt失败", L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+    ExpectFailure(L"下载Setupconfig.txt失败", L"[Error][CSetupDlg::Execute] download Setupconfig.txt failed");
 }
 
 TEST_F(ExecuteTest, TooShort)
 {
-    ExpectFailure(L"下载Setupconfig.txt失败", L"[CSetupDlg::Execute] download Setupconfig.txt faile");
+    ExpectFailure(L"下载Setupconfig.txt失败", L"[Error][CSetupDlg::Execute] download Setupconfig.txt faile");
 }
 
 TEST_F(ExecuteTest, Empty)
 {
-    ExpectFailure(L"下载Setupconfig.txt失败", L"[CSetupDlg::Execute] download Setupconfig.txt faile");
+    ExpectFailure(L"下载Setupconfig.txt失败", L"[Error][CSetupDlg::Execute] download Setupconfig.txt faile");
 }
 
 // The mark and one byte: enough bytes, but a text that holds no entry.
 TEST_F(ExecuteTest, ThreeBytes)
 {
-    ExpectFailure(L"orbsetup.txt为空", L"[CSetupDlg::Execute]Setupconfig.txt no content");
+    ExpectFailure(L"orbsetup.txt为空", L"[Error][CSetupDlg::Execute]Setupconfig.txt no content");
 }
 
 TEST_F(ExecuteTest, LineFeedsOnly)
 {
-    ExpectFailure(L"orbsetup.txt为空", L"[CSetupDlg::Execute]Setupconfig.txt no content");
+    ExpectFailure(L"orbsetup.txt为空", L"[Error][CSetupDlg::Execute]Setupconfig.txt no content");
 }
 
 TEST_F(ExecuteTest, NoContent)
 {
-    ExpectFailure(L"orbsetup.txt为空", L"[CSetupDlg::Execute]Setupconfig.txt no content");
+    ExpectFailure(L"orbsetup.txt为空", L"[Error][CSetupDlg::Execute]Setupconfig.txt no content");
 }
 
 TEST_F(ExecuteTest, Garbage)
@@ -149,7 +150,7 @@ TEST_F(ExecuteTest, ThroughProxyAsksOnce)
 // Through the authenticating proxy: the driver cancels, or types refused credentials.
 TEST_F(ExecuteTest, ThroughProxyRefused)
 {
-    ExpectFailure(L"下载Setupconfig.txt失败", L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+    ExpectFailure(L"下载Setupconfig.txt失败", L"[Error][CSetupDlg::Execute] download Setupconfig.txt failed");
 }
 
 } // namespace

@@ -152,4 +152,29 @@ TEST_F(RunRetryTest, NameWithAFolderPartIsNeverInstalled)
     EXPECT_EQ(0u, Lines(records, L"OpenZip").size());
 }
 
+// The manifest names one package whose name leads out of the temporary folder: each attempt is
+// refused before anything is fetched, and the fifth ends the run as a name with a folder part does.
+TEST_F(RunRetryTest, NameOutsideTheTemporaryFolderIsNeverFetched)
+{
+    m_dlg->RunToEnd();
+
+    ASSERT_EQ(1u, m_dlg->m_vecPackages.size());
+    const std::wstring strName = m_dlg->m_vecPackages[0].szName;
+    ExpectThreadsEnded(1);
+    ExpectFailureShown(L"安装" + strName + L"失败");
+    std::vector<std::wstring> expected(5, L"正在安装" + strName + L" ......");
+    expected.push_back(L"安装" + strName + L"失败");
+    EXPECT_EQ(expected, m_dlg->StatusTexts());
+    std::vector<std::wstring> refusals;
+    for (int i = 1; i <= 4; ++i)
+        refusals.push_back(
+            L"[Error][CSetupDlg::Execute] " + std::to_wstring(i) + L" " + strName + L" name outside the temp folder");
+    refusals.push_back(L"[Error][CSetupDlg::Execute] " + strName + L" name outside the temp folder");
+    std::vector<LogRecord> records = ReadRunLog();
+    EXPECT_EQ(refusals, Lines(records, L" name outside the temp folder"));
+    EXPECT_EQ(0u, Lines(records, L"sccuss filesize=").size()) << "nothing was fetched";
+    EXPECT_TRUE(m_dlg->ProgressPosts().empty());
+    ExpectNoCompletion();
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -7,8 +8,9 @@
 #include "TestFiles.h"
 #include "app/Globals.h"
 
-// Stopping a run. Served: p01.zip and p02.zip (kind 1); the scripted file server holds the
-// download of p01.zip until the test lets it go, so the stop request falls inside that download.
+// Stopping a run. Served: p01.zip and p02.zip (kind 1), or p01.zip alone; the scripted file server
+// holds the download of p01.zip (or of filecrc.txt) until the test lets it go, so the stop request
+// falls inside that download.
 
 namespace {
 
@@ -16,22 +18,28 @@ const std::wstring INSTALLING = L"正在安装p01.zip ......";
 
 class RunStopTest : public RunTest {
 protected:
-    // Once the download of p01.zip has reached the server: ask for a stop, then let it finish.
-    void StopInsideTheFirstDownload()
+    // Once bReached and the download of strFile has reached the server: ask for a stop, then let
+    // the download finish.
+    void StopInside(const std::wstring& strFile, const std::function<bool()>& bReached)
     {
         bool bStopped = false;
         m_dlg->RunToEnd([&] {
-            if (bStopped || m_dlg->Find(RunEvent::STATUS_TEXT, INSTALLING) == nullptr)
+            if (bStopped || !bReached())
                 return;
             bStopped = true;
-            ASSERT_EQ(200, ServerGet(L"arrived/p01.zip"));
+            ASSERT_EQ(200, ServerGet(L"arrived/" + strFile));
             m_dlg->RequestStop();
-            ASSERT_EQ(200, ServerGet(L"release/p01.zip"));
+            ASSERT_EQ(200, ServerGet(L"release/" + strFile));
         });
         EXPECT_TRUE(bStopped);
     }
-    // Stopped quietly: no message, the label as the run left it, closing would still ask.
-    void ExpectStoppedWithoutMessage()
+    void StopInsideTheFirstDownload()
+    {
+        StopInside(L"p01.zip", [&] { return m_dlg->Find(RunEvent::STATUS_TEXT, INSTALLING) != nullptr; });
+    }
+    // Stopped quietly: no message, the label as the run left it, closing would still ask, and
+    // nothing configured, linked, registered or started.
+    void ExpectStoppedQuietly()
     {
         ExpectThreadsEnded(1);
         EXPECT_EQ(std::vector<std::wstring> {INSTALLING}, m_dlg->StatusTexts());
@@ -40,9 +48,13 @@ protected:
         EXPECT_EQ(shown.crStatus, m_dlg->m_stcStatus.GetTextColor());
         EXPECT_FALSE(GetWindowLongW(m_dlg->m_stcStatus.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE);
         EXPECT_TRUE(m_dlg->m_bConfirmClose.load());
+        ExpectNoCompletion();
+    }
+    void ExpectStoppedWithoutMessage()
+    {
+        ExpectStoppedQuietly();
         EXPECT_FALSE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p02.dat"));
         EXPECT_FALSE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\UnInstall.exe"));
-        ExpectNoCompletion();
     }
 };
 
@@ -69,6 +81,27 @@ TEST_F(RunStopTest, StopDuringAFailingDownloadTakesEffectBeforeItsRetry)
     std::vector<LogRecord> records = ReadRunLog();
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(L"[CSetupDlg::Execute] 1 download " + g_strBaseUrl + L"p01.zip failed", records.back().strText);
+}
+
+// With p01.zip the only package, no attempt follows its download to test the request.
+TEST_F(RunStopTest, StopDuringTheLastPackageRegistersNothing)
+{
+    StopInsideTheFirstDownload();
+
+    ExpectStoppedWithoutMessage();
+    EXPECT_EQ(std::vector<int> {95}, m_dlg->ProgressPosts());
+    EXPECT_TRUE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p01.dat"));
+}
+
+TEST_F(RunStopTest, StopDuringTheCheckRegistersNothing)
+{
+    StopInside(L"filecrc.txt", [&] { return m_dlg->ProgressPosts() == std::vector<int> {95, 97}; });
+
+    ExpectStoppedQuietly();
+    EXPECT_TRUE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\UnInstall.exe"));
+    std::vector<LogRecord> records = ReadRunLog();
+    EXPECT_LT(0, FindRecord(records, L"[CSetupDlg::CheckFileCRC] data\\p01.dat loacalCRC=")) << "the check passed";
+    EXPECT_EQ(-1, FindRecord(records, L"[CSetupDlg::Execute] CheckFileCRC failed"));
 }
 
 // What the helper thread saw once the test's thread was inside the dialog's destruction.

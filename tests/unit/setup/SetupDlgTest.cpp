@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,71 @@ TEST_F(SetupDlgTest, ShowErrorClearsTheConfirmationAndShowsTheMessageInRed)
     EXPECT_STREQ(L"下载Setupconfig.txt失败", szText);
     dlg.m_stcStatus.DestroyWindow();
     DestroyWindow(hParent);
+}
+
+// What the helper thread saw while it used the buttons of a window that has no image.
+struct ButtonRun {
+    CSetupDlg* pDlg;
+    bool bMinimised = false;
+    bool bRestored = false;
+    std::wstring strStatus;
+};
+
+bool WaitUntil(const std::function<bool()>& bDone)
+{
+    for (ULONGLONG ullEnd = GetTickCount64() + 60000; GetTickCount64() < ullEnd; Sleep(50)) {
+        if (bDone())
+            return true;
+    }
+    return false;
+}
+
+// Clicks minimise, then install (the run fails at the manifest: no server listens), then close,
+// each as a release of the left button inside the button's rectangle.
+DWORD WINAPI UseButtons(LPVOID pParam)
+{
+    ButtonRun& run = *static_cast<ButtonRun*>(pParam);
+    HWND hWnd = nullptr;
+    if (!WaitUntil([&] { return (hWnd = run.pDlg->GetSafeHwnd()) != nullptr && IsWindowVisible(hWnd); }))
+        return 1;
+    PostMessageW(hWnd, WM_LBUTTONUP, 0, MAKELPARAM(485, 16));
+    run.bMinimised = WaitUntil([&] { return IsIconic(hWnd) != FALSE; });
+    ShowWindowAsync(hWnd, SW_RESTORE);
+    run.bRestored = WaitUntil([&] { return !IsIconic(hWnd); });
+    PostMessageW(hWnd, WM_LBUTTONUP, 0, MAKELPARAM(270, 311));
+    WaitUntil([&] {
+        WCHAR szText[64] = {};
+        GetWindowTextW(run.pDlg->m_stcStatus.GetSafeHwnd(), szText, ARRAYSIZE(szText));
+        run.strStatus = szText;
+        return !run.strStatus.empty();
+    });
+    PostMessageW(hWnd, WM_LBUTTONUP, 0, MAKELPARAM(515, 16));
+    return 0;
+}
+
+TEST_F(SetupDlgTest, WithoutGdiplusTheWindowIsBuiltWithoutImagesAndItsButtonsWork)
+{
+    CSetupDlg::s_bGdiplusStarted = true;
+    EXPECT_NE(nullptr, CSetupDlg().m_pImgReady) << "with GDI+ started the images load";
+
+    // As start-up leaves it when GDI+ fails to start.
+    CSetupDlg::s_bGdiplusStarted = false;
+    CSetupDlg dlg;
+    for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
+             dlg.m_pImgSlide4, dlg.m_pImgTrack, dlg.m_pImgFill})
+        EXPECT_EQ(nullptr, pImage);
+    ButtonRun run;
+    run.pDlg = &dlg;
+    HANDLE hHelper = CreateThread(nullptr, 0, UseButtons, &run, 0, nullptr);
+    ASSERT_NE(nullptr, hHelper);
+
+    EXPECT_EQ(IDCANCEL, dlg.DoModal()) << "the close button ends the window";
+    WaitForSingleObject(hHelper, INFINITE);
+    CloseHandle(hHelper);
+    EXPECT_TRUE(run.bMinimised);
+    EXPECT_TRUE(run.bRestored);
+    EXPECT_EQ(1, dlg.m_nState) << "the install button started a run";
+    EXPECT_EQ(L"下载Setupconfig.txt失败", run.strStatus);
 }
 
 } // namespace

@@ -63,6 +63,34 @@ TEST(UninstallArgumentsTest, AnythingElseIsRejectedWhole)
     EXPECT_TRUE(ParseUninstallArguments(nullptr).bValid);
 }
 
+TEST(UninstallArgumentsTest, SilentSwitchStandsAnywhereOnceAndIsSeenOnALineRefusedWhole)
+{
+    const struct {
+        const wchar_t* pszArguments;
+        bool bValid;
+        bool bSilent;
+        const wchar_t* pszFolder;
+    } cases[] = {
+        {L"/S", true, true, L""},
+        {L"\"C:\\Larkspire\" /S", true, true, L"C:\\Larkspire"},
+        {L"/s \"C:\\Larkspire\"", true, true, L"C:\\Larkspire"},
+        {L"\"C:\\Larkspire\" /wait=12 /S", true, true, L"C:\\Larkspire"},
+        {L"\"C:\\Larkspire\"", true, false, L"C:\\Larkspire"},
+        {L"\"/S\"", true, false, L"/S"}, // in quotes it names a folder
+        {L"\"C:\\Larkspire\" /S /S", false, true, L""},
+        {L"\"C:\\Larkspire\" \"C:\\Other\" /S", false, true, L""},
+        {L"\"C:\\Larkspire /S", false, true, L""},
+        {L"\"C:\\Larkspire\" \"C:\\Other\"", false, false, L""},
+    };
+    for (const auto& c : cases) {
+        UninstallArguments args = ParseUninstallArguments(c.pszArguments);
+        SCOPED_TRACE(Narrow(c.pszArguments));
+        EXPECT_EQ(c.bValid, args.bValid);
+        EXPECT_EQ(c.bSilent, args.bSilent);
+        EXPECT_EQ(std::wstring(c.pszFolder), args.strFolder);
+    }
+}
+
 TEST(UninstallArgumentsTest, ProgramNameIsSkippedAsTheSystemSplitsIt)
 {
     EXPECT_STREQ(L"\"C:\\Larkspire\"", SkipProgramName(L"\"C:\\Larkspire\\UnInstall.exe\" \"C:\\Larkspire\""));

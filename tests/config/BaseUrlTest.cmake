@@ -1,0 +1,20 @@
+# cmake -P: the base URLs the configure step accepts and refuses.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/BaseUrl.cmake)
+set(failures "")
+foreach(url "http://127.0.0.1:28480/EX/" "http://download.example/EX/" "https://localhost:8443/EX/")
+  mirevale_base_url_valid("${url}" ok)
+  if(NOT ok)
+    string(APPEND failures "refused ${url}\n")
+  endif()
+endforeach()
+foreach(url "http://host/files/EX/" "http://host/EX" "http://host/EX/x/" "http://host/ex/" "ftp://host/EX/"
+            "http:///EX/" "http://user@host/EX/" "http://host/EX/?a" "http://host?/EX/" "http://host/EX/#f"
+            "host/EX/" "")
+  mirevale_base_url_valid("${url}" ok)
+  if(ok)
+    string(APPEND failures "accepted ${url}\n")
+  endif()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
