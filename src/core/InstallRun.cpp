@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "core/PackageDownload.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -74,6 +75,7 @@ DWORD CSetupDlg::InstallPackages()
 
     int nIndex = 0;
     int nAttempts = 0;
+    CPackageDownload package;
     while (nIndex < nCount) {
         if (WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
             return 1;
@@ -102,7 +104,7 @@ DWORD CSetupDlg::InstallPackages()
             continue;
         }
 
-        bool bDownloaded = DownloadToRecvBuffer(szUrl);
+        bool bDownloaded = DownloadPackage(szUrl, nIndex, nCount, package);
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"下载%s失败", entry.szName);
@@ -141,7 +143,7 @@ DWORD CSetupDlg::InstallPackages()
         DeleteFileW(szArchive);
         ++nIndex;
         nAttempts = 0;
-        m_nProgress = static_cast<int>(nIndex * 95.0 / nCount);
+        m_nProgress = PackageEndProgress(nIndex, nCount);
         PostProgress();
     }
 

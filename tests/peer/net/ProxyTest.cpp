@@ -125,8 +125,10 @@ TEST_F(ProxyTest, AsksOnceAndReusesTheCredentials)
 
     ASSERT_EQ(1, Fetch()) << "the remembered credentials answer the next 407 without the dialog";
     EXPECT_EQ(5000, m_nLength);
-    EXPECT_EQ(2u, CountInLog(m_strNeed));
-    EXPECT_EQ(2u, CountInLog(m_strSuccess));
+    // Through a tunnel WinINet keeps the credentials that opened it and answers the next 407 itself.
+    size_t nAnswered = m_strUrl.compare(0, 6, L"https:") == 0 ? 1u : 2u;
+    EXPECT_EQ(nAnswered, CountInLog(m_strNeed));
+    EXPECT_EQ(nAnswered, CountInLog(m_strSuccess));
     EXPECT_EQ(0u, CountInLog(m_strCancel));
 }
 
