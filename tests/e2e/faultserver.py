@@ -17,7 +17,6 @@ import socket
 import threading
 import time
 import urllib.parse
-import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
@@ -199,12 +198,13 @@ class FileServer:
         path = Path(self.folder or ".") / name
         kind, _, arg = step.partition(" ")
         if kind in ("file", "whole", "cut", "slow") and self.folder is not None and path.is_file():
-            return self._send_file(handler, name, path.read_bytes(), kind, arg)
+            return self._send_file(handler, name, path, kind, arg)
         code = int(step) if step.isdigit() else 404
         handler.send_body(code, b"status %d" % code)
 
-    def _send_file(self, handler, name, body, kind, arg):
-        etag = '"%x-%x"' % (zlib.crc32(body), len(body))
+    def _send_file(self, handler, name, path, kind, arg):
+        body = path.read_bytes()
+        etag = '"%x-%x"' % (path.stat().st_mtime_ns, len(body))  # as nginx makes it, to the nanosecond
         asked = handler.headers.get("Range")
         with self._lock:
             self._ranges.setdefault(name, []).append(asked)
