@@ -105,7 +105,7 @@ def nginx(root, port=None, tls=None):
         _stop(proc)
 
 
-def test_certificates():
+def tls_certificates():
     """Server certificates made now by a test CA (nothing of it is kept in the repository), each a
     pair of certificate and key files: "good" for localhost, "wrong_host" for another name,
     "expired" (January 2024) and "unknown_issuer" (signed by a CA nobody trusts); "root" is the test

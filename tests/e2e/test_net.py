@@ -38,7 +38,7 @@ class NetTest(unittest.TestCase):
 
     def test_proxy_authentication(self):
         prefix = harness.new_prefix("net-proxy")
-        certs = harness.test_certificates()
+        certs = harness.tls_certificates()
         harness.trust_root(prefix, certs["root"])
         with harness.nginx(self.files) as base, harness.squid("mirevale", "s3cret") as proxy, \
                 harness.nginx(self.files, tls=certs["good"]) as tls_base:

@@ -162,7 +162,7 @@ class RunTest(unittest.TestCase):
             self.assertIn("[HttpDownload  Range]  status=200 Content-Range=: the whole body again", self.run_log())
 
     def test_https(self):
-        certs = harness.test_certificates()
+        certs = harness.tls_certificates()
         harness.trust_root(self.prefix, certs["root"])
         complete = packages("https", range(1, 4), [installed(1), installed(2, kind=2), installed(3)]).finish()
         with harness.nginx(complete, tls=certs["good"]) as base:
