@@ -40,6 +40,7 @@ INSTALLER = BUILD / "bench" / "MirevaleSetup.exe"
 BENCH_EXE = BUILD / "bench" / "mirevale_bench.exe"
 INSTALL_BUTTON = (270, 311)         # middle of the install button, client (182,290)-(359,332), window at (0,0)
 MiB = 1024.0 * 1024.0
+KEPT_SECTIONS = "\n<!-- section of "
 
 
 def log(msg):
@@ -533,7 +534,10 @@ class Bench:
         print()
         print(report)
         if not self.args.no_results:
-            (HERE / "RESULTS.md").write_text(report)
+            # Sections that other benchmark scripts add at the end (bench/resume.py) stay.
+            results = HERE / "RESULTS.md"
+            kept = results.read_text().partition(KEPT_SECTIONS)[1:] if results.exists() else ()
+            results.write_text(report + "".join(kept))
             log("written to bench/RESULTS.md")
 
     # -- the table -----------------------------------------------------------------------------------

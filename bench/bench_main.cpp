@@ -11,6 +11,9 @@
 //   wininet-stepwise URL REPS CHUNK the same into a block grown by 1 MiB per overflow, no reservation
 //   crc-plain LIST FOLDER REPS      CreateFile/ReadFile of each file in LIST (a filecrc.txt) and crc32
 //   crc-plain-zeroed LIST FOLDER REPS  the same with the whole block zero-filled before each file
+// and, for a body that breaks off (bench/resume.py):
+//   attempts URL REPS RESUME        up to five HttpDownload attempts as the install worker makes them,
+//                                   continuing a cut-off body (RESUME 1) or starting each anew (RESUME 0)
 //
 // One line of JSON per repetition on stdout.
 #include <windows.h>
@@ -27,6 +30,7 @@
 
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
+#include "net/DownloadState.h"
 #include "net/HttpDownload.h"
 
 #include <zlib.h>
@@ -93,6 +97,39 @@ int Download(const wchar_t* pszUrl, int nReps)
         double dSeconds = Now() - dStart;
         Memory after = ReadMemory();
         Report("download", nRep, dSeconds, nOk == 1, nLength, nCapacity, before, after);
+        delete[] pBuffer;
+        if (nOk != 1)
+            return 1;
+    }
+    return 0;
+}
+
+int Attempts(const wchar_t* pszUrl, int nReps, bool bResume)
+{
+    for (int nRep = 1; nRep <= nReps; ++nRep) {
+        BYTE* pBuffer = new (std::nothrow) BYTE[START_BLOCK]();
+        if (pBuffer == nullptr)
+            return 1;
+        int nLength = 0;
+        int nCapacity = START_BLOCK;
+        WCHAR szUser[64] = {};
+        WCHAR szPassword[64] = {};
+        CDownloadState state;
+        Memory before = ReadMemory();
+        double dStart = Now();
+        int nOk = 0;
+        for (int nAttempt = 1; nOk == 0 && nAttempt <= 5; ++nAttempt) {
+            if (!bResume || !state.CanResume(nLength)) {
+                memset(pBuffer, 0, static_cast<size_t>(nLength));
+                nLength = 0;
+                state.Reset();
+            }
+            nOk = HttpDownload(
+                pszUrl, &pBuffer, &nLength, &nCapacity, szUser, szPassword, nullptr, bResume ? &state : nullptr);
+        }
+        double dSeconds = Now() - dStart;
+        Memory after = ReadMemory();
+        Report("attempts", nRep, dSeconds, nOk == 1, nLength, nCapacity, before, after);
         delete[] pBuffer;
         if (nOk != 1)
             return 1;
@@ -272,6 +309,8 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring strStage = argc > 1 ? argv[1] : L"";
     if (strStage == L"download" && argc == 4)
         return Download(argv[2], _wtoi(argv[3]));
+    if (strStage == L"attempts" && argc == 5)
+        return Attempts(argv[2], _wtoi(argv[3]), _wtoi(argv[4]) != 0);
     if ((strStage == L"wininet-ready" || strStage == L"wininet-stepwise") && argc == 5)
         return WinInet(argv[2], _wtoi(argv[3]), static_cast<DWORD>(_wtoi(argv[4])), strStage == L"wininet-stepwise");
     if (strStage == L"unzip" && argc == 5)
@@ -281,7 +320,8 @@ int wmain(int argc, wchar_t** argv)
     if ((strStage == L"crc-plain" || strStage == L"crc-plain-zeroed") && argc == 5)
         return PlainCrc(argv[2], argv[3], _wtoi(argv[4]), strStage == L"crc-plain-zeroed");
     fprintf(stderr,
-        "usage: mirevale_bench.exe download URL REPS | unzip ARCHIVE FOLDER REPS | crc SETUP_FOLDER REPS\n"
+        "usage: mirevale_bench.exe download URL REPS | attempts URL REPS RESUME | unzip ARCHIVE FOLDER REPS\n"
+        "       | crc SETUP_FOLDER REPS\n"
         "       | wininet-ready|wininet-stepwise URL REPS CHUNK\n"
         "       | crc-plain|crc-plain-zeroed FILECRC_TXT SETUP_FOLDER REPS\n");
     return 2;

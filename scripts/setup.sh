@@ -13,7 +13,7 @@ packages=(
   wine wine64
   xvfb xdotool x11-utils imagemagick
   nginx-light squid apache2-utils
-  curl unzip
+  curl unzip openssl
   fonts-noto-cjk python3-fonttools
   zlib1g-dev libminizip-dev
 )

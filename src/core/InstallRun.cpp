@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/Globals.h"
+#include "core/PackageDownload.h"
 #include "core/PackageName.h"
 #include "support/Format.h"
 #include "support/Handles.h"
@@ -75,6 +76,7 @@ DWORD CSetupDlg::InstallPackages()
 
     int nIndex = 0;
     int nAttempts = 0;
+    CPackageDownload package;
     while (nIndex < nCount) {
         if (WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
             return 1;
@@ -107,7 +109,7 @@ DWORD CSetupDlg::InstallPackages()
             continue;
         }
 
-        bool bDownloaded = DownloadToRecvBuffer(szUrl);
+        bool bDownloaded = DownloadPackage(szUrl, nIndex, nCount, package);
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"下载%s失败", entry.szName);
@@ -146,7 +148,7 @@ DWORD CSetupDlg::InstallPackages()
         DeleteFileW(szArchive);
         ++nIndex;
         nAttempts = 0;
-        m_nProgress = static_cast<int>(nIndex * 95.0 / nCount);
+        m_nProgress = PackageEndProgress(nIndex, nCount);
         PostProgress();
     }
 

@@ -11,6 +11,8 @@
 #include "support/WorkThread.h"
 #include "ui/MsgStatic.h"
 
+struct CPackageDownload;
+
 namespace Gdiplus {
 class Image;
 }
@@ -53,6 +55,10 @@ public:
     // Fetches the URL into the cleared receive buffer, with the remembered proxy credentials and the
     // dialog window as owner; true for a complete body.
     bool DownloadToRecvBuffer(const WCHAR* pszUrl);
+    // Fetches the package at nIndex of the manifest's nCount entries into the receive buffer: the
+    // rest of a body that the package's previous attempt broke off, or a whole one, with the progress
+    // following its bytes within the package's share.
+    bool DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPackageDownload& package);
 
     // System integration.
     void WriteRegistry();
@@ -82,6 +88,7 @@ protected:
 private:
     DWORD InstallPackages();
     void PostProgress();
+    static void OnPackageBytes(void* pContext, DWORD dwHeld, DWORD dwTotal);
     void SetStatusText(const WCHAR* pszText);
     void ShowErrorFormat(const WCHAR* pszFormat, const WCHAR* pszName);
     void ArmLaunchTimer();

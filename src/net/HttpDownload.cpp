@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "net/DownloadState.h"
 #include "net/ProxyAuthDlg.h"
 #include "support/Format.h"
 #include "support/Handles.h"
@@ -17,6 +18,60 @@ const DWORD NET_TIMEOUT_MS = 15000;
 const DWORD CONNECT_RETRIES = 5;
 const DWORD READ_CHUNK = 5120;
 const int GROWTH_SLACK = 1048576;
+// INTERNET_FLAG_TRANSFER_ASCII has an effect on FTP URLs only.
+const DWORD OPEN_FLAGS
+    = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_TRANSFER_ASCII;
+
+// Sends the GET, with extra request headers when pszHeaders is not null.
+HINTERNET OpenUrl(HINTERNET hInternet, const WCHAR* lpUrl, const WCHAR* pszHeaders)
+{
+    return InternetOpenUrlW(
+        hInternet, lpUrl, pszHeaders, pszHeaders != nullptr ? static_cast<DWORD>(-1L) : 0, OPEN_FLAGS, 1);
+}
+
+// The certificate faults WinINet refuses a server for, named for whoever reads the log.
+const WCHAR* CertificateFault(DWORD dwError)
+{
+    switch (dwError) {
+    case ERROR_INTERNET_INVALID_CA:
+        return L"unknown issuer";
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        return L"wrong host name";
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        return L"expired or not yet valid";
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED: // what WinINet under Wine reports for an unknown issuer too
+        return L"revocation check failed";
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+        return L"no revocation information";
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+        return L"revoked";
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+        return L"invalid";
+    default:
+        return nullptr;
+    }
+}
+
+void LogOpenFailure(const WCHAR* lpUrl)
+{
+    DWORD dwError = GetLastError();
+    LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", dwError, lpUrl);
+    if (const WCHAR* pszFault = CertificateFault(dwError))
+        LogError(L"[HttpDownload  InternetOpenUrl]  certificate refused (%s) error=%lu", pszFault, dwError);
+}
+
+bool IsStatus(const WCHAR* pszStatus, const WCHAR* pszCode)
+{
+    return _wcsicmp(pszStatus, pszCode) == 0;
+}
+
+// 200, and for a request for the rest of a body also 206 (the rest, or another part) and 416 (a
+// body shorter than the part held): the request goes on with these.
+bool IsUsableStatus(const WCHAR* pszStatus, bool bRanged)
+{
+    return IsStatus(pszStatus, L"200") || (bRanged && (IsStatus(pszStatus, L"206") || IsStatus(pszStatus, L"416")));
+}
 
 bool QueryStatus(HINTERNET hRequest, WCHAR (&szStatus)[32])
 {
@@ -49,9 +104,26 @@ void CALLBACK ApplyTimeouts(HINTERNET hInternet, DWORD_PTR, DWORD dwStatus, LPVO
     }
 }
 
+// A response header as text; empty when the response has none or it does not fit.
+void QueryText(HINTERNET hRequest, DWORD dwInfo, WCHAR* pszText, DWORD cchText)
+{
+    DWORD cbText = cchText * sizeof(WCHAR);
+    if (!HttpQueryInfoW(hRequest, dwInfo, pszText, &cbText, nullptr))
+        pszText[0] = L'\0';
+}
+
+void SetProxyCredentials(HINTERNET hRequest, const WCHAR* pszUser, const WCHAR* pszPassword)
+{
+    InternetSetOptionExW(hRequest, INTERNET_OPTION_PROXY_USERNAME, const_cast<WCHAR*>(pszUser),
+        static_cast<DWORD>(wcslen(pszUser) + 1), 0);
+    InternetSetOptionExW(hRequest, INTERNET_OPTION_PROXY_PASSWORD, const_cast<WCHAR*>(pszPassword),
+        static_cast<DWORD>(wcslen(pszPassword) + 1), 0);
+}
+
 // Answers a 407 with the remembered credentials, or with new ones from the credentials dialog.
-// True when the proxy then answers 200.
-bool AuthenticateProxy(HINTERNET hRequest, WCHAR szProxyUser[64], WCHAR szProxyPassword[64], HWND hWndOwner)
+// True when the proxy then gives a usable status, which szStatus holds.
+bool AuthenticateProxy(HINTERNET hInternet, const WCHAR* lpUrl, const WCHAR* pszHeaders, CInternetHandle& hRequest,
+    WCHAR (&szStatus)[32], WCHAR szProxyUser[64], WCHAR szProxyPassword[64], HWND hWndOwner)
 {
     LogNormal(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  need check username and password");
     if (szProxyUser[0] == L'\0' || szProxyPassword[0] == L'\0') {
@@ -64,18 +136,29 @@ bool AuthenticateProxy(HINTERNET hRequest, WCHAR szProxyUser[64], WCHAR szProxyP
         CopyString(szProxyPassword, 64, dlg.GetPassword().c_str());
     }
 
-    InternetSetOptionExW(
-        hRequest, INTERNET_OPTION_PROXY_USERNAME, szProxyUser, static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
-    InternetSetOptionExW(
-        hRequest, INTERNET_OPTION_PROXY_PASSWORD, szProxyPassword, static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
-    HttpSendRequestW(hRequest, nullptr, 0, nullptr, 0);
+    SetProxyCredentials(hRequest.Get(), szProxyUser, szProxyPassword);
+    if (_wcsnicmp(lpUrl, L"https:", 6) == 0) {
+        // WinINet under Wine sends the repeated request of a tunnel to the proxy itself, without its
+        // CONNECT. A new request opens the tunnel with the credentials the session now holds; should
+        // it meet a 407 all the same, it is answered on its own handle.
+        hRequest.Attach(OpenUrl(hInternet, lpUrl, pszHeaders));
+        if (!hRequest) {
+            LogOpenFailure(lpUrl);
+            return false;
+        }
+        if (QueryStatus(hRequest.Get(), szStatus) && IsStatus(szStatus, L"407")) {
+            SetProxyCredentials(hRequest.Get(), szProxyUser, szProxyPassword);
+            HttpSendRequestW(hRequest.Get(), nullptr, 0, nullptr, 0);
+        }
+    } else {
+        HttpSendRequestW(hRequest.Get(), nullptr, 0, nullptr, 0);
+    }
 
-    WCHAR szStatus[32];
-    if (!QueryStatus(hRequest, szStatus)) {
+    if (!QueryStatus(hRequest.Get(), szStatus)) {
         LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  error=%lu", GetLastError());
         return false;
     }
-    if (_wcsicmp(szStatus, L"200") != 0) {
+    if (!IsUsableStatus(szStatus, pszHeaders != nullptr)) {
         MessageBoxW(hWndOwner, L"用户名密码验证失败", L"提示", MB_OK);
         LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and password failed");
         return false;
@@ -102,10 +185,73 @@ bool GrowBlock(BYTE** ppBuffer, int nLength, int* pnCapacity, long long llNewSiz
     return true;
 }
 
+// Reads the body onto the block at *pnLength. dwDeclared is the body's length when bDeclared.
+bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacity, bool bDeclared, DWORD dwDeclared,
+    const CDownloadState* pState)
+{
+    const int nStartLength = *pnLength;
+    BYTE chunk[READ_CHUNK];
+    for (;;) {
+        DWORD dwRecv = 0;
+        if (!InternetReadFile(hRequest, chunk, READ_CHUNK, &dwRecv)) {
+            LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", GetLastError(), dwRecv);
+            return false;
+        }
+        if (dwRecv > READ_CHUNK) {
+            LogError(L"[HttpDownload  InternetReadFile]  dwRecv > 1000 dwRecv=%lu", dwRecv);
+            return false;
+        }
+        if (dwRecv == 0) {
+            long long llReceived = static_cast<long long>(*pnLength) - nStartLength;
+            if (bDeclared && llReceived != dwDeclared) {
+                LogError(L"[HttpDownload  InternetReadFile]  incomplete body size=%lu Content-Length=%lu",
+                    static_cast<DWORD>(llReceived), dwDeclared);
+                return false;
+            }
+            return true;
+        }
+        long long llNeeded = static_cast<long long>(*pnLength) + dwRecv;
+        if (llNeeded > *pnCapacity) {
+            long long llNewSize = llNeeded + GROWTH_SLACK;
+            if (bDeclared && static_cast<long long>(nStartLength) + dwDeclared + GROWTH_SLACK > llNewSize)
+                llNewSize = static_cast<long long>(nStartLength) + dwDeclared + GROWTH_SLACK;
+            if (!GrowBlock(ppBuffer, *pnLength, pnCapacity, llNewSize)) {
+                LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
+                return false;
+            }
+        }
+        memcpy(*ppBuffer + *pnLength, chunk, dwRecv);
+        *pnLength += static_cast<int>(dwRecv);
+        if (pState != nullptr)
+            pState->ReportProgress(*pnLength);
+    }
+}
+
+// True when a response to a request for the rest of the body carries exactly that rest.
+bool ContinuesHeldBody(HINTERNET hRequest, const WCHAR* pszStatus, const CDownloadState& state, int nLength)
+{
+    WCHAR szRange[64];
+    QueryText(hRequest, HTTP_QUERY_CONTENT_RANGE, szRange, ARRAYSIZE(szRange));
+    if (IsStatus(pszStatus, L"206") && ContinuesBody(szRange, state.Held(nLength), state.m_dwTotal))
+        return true;
+    LogNormal(L"[HttpDownload  Range]  status=%s Content-Range=%s: the whole body again", pszStatus, szRange);
+    return false;
+}
+
+// Notes the response that begins a whole body, so that a later attempt can continue it.
+void BeginBody(HINTERNET hRequest, CDownloadState& state, int nLength, bool bDeclared, DWORD dwDeclared)
+{
+    WCHAR szETag[128];
+    WCHAR szLastModified[64];
+    QueryText(hRequest, HTTP_QUERY_ETAG, szETag, ARRAYSIZE(szETag));
+    QueryText(hRequest, HTTP_QUERY_LAST_MODIFIED, szLastModified, ARRAYSIZE(szLastModified));
+    state.BeginBody(nLength, szETag, szLastModified, bDeclared, dwDeclared);
+}
+
 } // namespace
 
 int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapacity, WCHAR szProxyUser[64],
-    WCHAR szProxyPassword[64], HWND hWndOwner)
+    WCHAR szProxyPassword[64], HWND hWndOwner, CDownloadState* pState)
 {
     HTTP_VERSION_INFO httpVersion = {1, 1};
     if (!InternetSetOptionExW(nullptr, INTERNET_OPTION_HTTP_VERSION, &httpVersion, sizeof(httpVersion), 0)) {
@@ -140,63 +286,53 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
     }
     InternetSetStatusCallbackW(hInternet.Get(), ApplyTimeouts);
 
-    // INTERNET_FLAG_TRANSFER_ASCII has an effect on FTP URLs only.
-    CInternetHandle hRequest(InternetOpenUrlW(hInternet.Get(), lpUrl, nullptr, 0,
-        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_TRANSFER_ASCII, 1));
-    if (!hRequest) {
-        LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", GetLastError(), lpUrl);
-        return 0;
-    }
-
-    WCHAR szStatus[32];
-    bool bStatusRead = QueryStatus(hRequest.Get(), szStatus);
-    if (!bStatusRead || (_wcsicmp(szStatus, L"200") != 0 && _wcsicmp(szStatus, L"407") != 0)) {
-        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  error=%lu", GetLastError());
-        return 0;
-    }
-    if (_wcsicmp(szStatus, L"407") == 0 && !AuthenticateProxy(hRequest.Get(), szProxyUser, szProxyPassword, hWndOwner))
-        return 0;
-
-    // The platform may end a body that the server cut short as if it were complete: the declared
-    // length is what tells a truncated body from a whole one. It also lets a large body be
-    // reserved at once instead of being copied once per megabyte.
-    DWORD dwDeclared = 0;
-    bool bDeclared = QueryContentLength(hRequest.Get(), &dwDeclared);
-    const int nStartLength = *pnLength;
-
-    BYTE chunk[READ_CHUNK];
+    // A body that an earlier attempt left part of in the block is continued: one request for the
+    // rest, and, when the server answers with anything but that rest, one for the whole body.
+    WCHAR szHeaders[256];
+    bool bRanged = pState != nullptr && pState->CanResume(*pnLength)
+        && FormatResumeHeaders(szHeaders, ARRAYSIZE(szHeaders), pState->Held(*pnLength), pState->m_szValidator);
     for (;;) {
-        DWORD dwRecv = 0;
-        if (!InternetReadFile(hRequest.Get(), chunk, READ_CHUNK, &dwRecv)) {
-            LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", GetLastError(), dwRecv);
+        const WCHAR* pszHeaders = bRanged ? szHeaders : nullptr;
+        if (bRanged)
+            LogNormal(L"[HttpDownload  Range]  resume at %lu of %lu", pState->Held(*pnLength), pState->m_dwTotal);
+        CInternetHandle hRequest(OpenUrl(hInternet.Get(), lpUrl, pszHeaders));
+        if (!hRequest) {
+            LogOpenFailure(lpUrl);
             return 0;
         }
-        if (dwRecv > READ_CHUNK) {
-            LogError(L"[HttpDownload  InternetReadFile]  dwRecv > 1000 dwRecv=%lu", dwRecv);
+
+        WCHAR szStatus[32];
+        bool bStatusRead = QueryStatus(hRequest.Get(), szStatus);
+        if (!bStatusRead || (!IsUsableStatus(szStatus, bRanged) && !IsStatus(szStatus, L"407"))) {
+            LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  error=%lu", GetLastError());
             return 0;
         }
-        if (dwRecv == 0) {
-            long long llReceived = static_cast<long long>(*pnLength) - nStartLength;
-            if (bDeclared && llReceived != dwDeclared) {
-                LogError(L"[HttpDownload  InternetReadFile]  incomplete body size=%lu Content-Length=%lu",
-                    static_cast<DWORD>(llReceived), dwDeclared);
-                return 0;
-            }
-            hRequest.Close();
-            hInternet.Close();
-            return 1;
+        if (IsStatus(szStatus, L"407")
+            && !AuthenticateProxy(
+                hInternet.Get(), lpUrl, pszHeaders, hRequest, szStatus, szProxyUser, szProxyPassword, hWndOwner))
+            return 0;
+
+        if (bRanged && !ContinuesHeldBody(hRequest.Get(), szStatus, *pState, *pnLength)) {
+            // The held part belongs to another body, or the server sends no part: start again at 0,
+            // leaving the block zero past the count as the caller handed it over.
+            memset(*ppBuffer + pState->m_nBodyStart, 0, static_cast<size_t>(*pnLength - pState->m_nBodyStart));
+            *pnLength = pState->m_nBodyStart;
+            bRanged = false;
+            if (!IsStatus(szStatus, L"200"))
+                continue;
         }
-        long long llNeeded = static_cast<long long>(*pnLength) + dwRecv;
-        if (llNeeded > *pnCapacity) {
-            long long llNewSize = llNeeded + GROWTH_SLACK;
-            if (bDeclared && static_cast<long long>(nStartLength) + dwDeclared + GROWTH_SLACK > llNewSize)
-                llNewSize = static_cast<long long>(nStartLength) + dwDeclared + GROWTH_SLACK;
-            if (!GrowBlock(ppBuffer, *pnLength, pnCapacity, llNewSize)) {
-                LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
-                return 0;
-            }
-        }
-        memcpy(*ppBuffer + *pnLength, chunk, dwRecv);
-        *pnLength += static_cast<int>(dwRecv);
+
+        // The platform may end a body that the server cut short as if it were complete: the declared
+        // length is what tells a truncated body from a whole one. It also lets a large body be
+        // reserved at once instead of being copied once per megabyte.
+        DWORD dwDeclared = 0;
+        bool bDeclared = QueryContentLength(hRequest.Get(), &dwDeclared);
+        if (pState != nullptr && !bRanged)
+            BeginBody(hRequest.Get(), *pState, *pnLength, bDeclared, dwDeclared);
+        if (!ReadBody(hRequest.Get(), ppBuffer, pnLength, pnCapacity, bDeclared, dwDeclared, pState))
+            return 0;
+        hRequest.Close();
+        hInternet.Close();
+        return 1;
     }
 }

@@ -7,8 +7,9 @@ odd status codes, stalls, absurd declared lengths. Paths name the fault:
   /EX/huge                         declares 3,000,000,000 bytes and sends 64 KiB
   /EX/chunked/<size>               <size> bytes in chunked transfer coding (no Content-Length)
 
-file_server() is a second kind: a folder served like nginx serves it, with faults scripted per file
-(failing or corrupt answers, requests held until the client side lets them go) and requests counted.
+file_server() is a second kind: a folder served like nginx serves it (ETag, "Range: bytes=N-" with
+If-Range), with faults scripted per file (failing, corrupt or cut-off answers, requests held until the
+client side lets them go, ranges ignored, slow bodies) and requests and body bytes counted.
 """
 
 import contextlib
@@ -116,10 +117,17 @@ class FileServer:
 
       script(name, step, ...)  the next requests for <name> answer with these steps, one per request,
                                then the file itself. A step is "404" (any status), "garbage" (200 with
-                               a body that is no zip archive) or "file", optionally preceded by "hold "
-      /EX/release/<name>       lets a held request for <name> (an earlier or a later one) go on
-      /EX/arrived/<name>       answers once a held request for <name> has arrived (504 if none comes)
+                               a body that is no zip archive), "file", "whole" (the file, whatever
+                               range was asked for), "cut P" (the file's answer, ended with the
+                               connection at P% of the file) or "slow S" (the file's answer spread over
+                               S seconds), optionally preceded by "hold "
+      /EX/release/<name>       lets a held request for <name> (an earlier or a later one) go on;
+                               release(name) from the test's side
+      /EX/arrived/<name>       answers once a held request for <name> has arrived (504 if none comes);
+                               wait_arrived(name) from the test's side
       requests(name)           how many requests for <name> arrived (control paths not counted)
+      sent(name)               body bytes of the file <name> sent in all
+      ranges(name)             the Range header of each request for the file (None without one)
 
     A held request that nobody releases goes on after HOLD_LIMIT seconds, so a broken run fails its
     checks instead of hanging."""
@@ -137,6 +145,8 @@ class FileServer:
             self._counts = {}
             self._released = {}
             self._arrived = {}
+            self._sent = {}
+            self._ranges = {}
 
     def script(self, name, *steps):
         with self._lock:
@@ -145,6 +155,20 @@ class FileServer:
     def requests(self, name):
         with self._lock:
             return self._counts.get(name, 0)
+
+    def sent(self, name):
+        with self._lock:
+            return self._sent.get(name, 0)
+
+    def ranges(self, name):
+        with self._lock:
+            return list(self._ranges.get(name, []))
+
+    def release(self, name):
+        self._event(self._released, name).set()
+
+    def wait_arrived(self, name):
+        return self._event(self._arrived, name).wait(HOLD_LIMIT)
 
     def _event(self, table, name):
         with self._lock:
@@ -159,10 +183,10 @@ class FileServer:
     def answer(self, handler, name):
         kind, _, rest = name.partition("/")
         if kind == "release":
-            self._event(self._released, rest).set()
+            self.release(rest)
             return handler.send_body(200, b"released")
         if kind == "arrived":
-            arrived = self._event(self._arrived, rest).wait(HOLD_LIMIT)
+            arrived = self.wait_arrived(rest)
             return handler.send_body(200 if arrived else 504, b"arrived" if arrived else b"nothing arrived")
         step = self._next_step(name)
         if step.startswith("hold "):
@@ -172,10 +196,45 @@ class FileServer:
         if step == "garbage":
             return handler.send_body(200, GARBAGE)
         path = Path(self.folder or ".") / name
-        if step == "file" and self.folder is not None and path.is_file():
-            return handler.send_body(200, path.read_bytes())
+        kind, _, arg = step.partition(" ")
+        if kind in ("file", "whole", "cut", "slow") and self.folder is not None and path.is_file():
+            return self._send_file(handler, name, path, kind, arg)
         code = int(step) if step.isdigit() else 404
         handler.send_body(code, b"status %d" % code)
+
+    def _send_file(self, handler, name, path, kind, arg):
+        body = path.read_bytes()
+        etag = '"%x-%x"' % (path.stat().st_mtime_ns, len(body))  # as nginx makes it, to the nanosecond
+        asked = handler.headers.get("Range")
+        with self._lock:
+            self._ranges.setdefault(name, []).append(asked)
+        start = 0
+        if asked and kind != "whole" and handler.headers.get("If-Range", etag) == etag:
+            start = int(asked[len("bytes="):-1])
+            if start >= len(body):
+                return handler.send_body(416, b"")
+        handler.send_response(206 if start else 200)
+        handler.send_header("Content-Length", str(len(body) - start))
+        handler.send_header("ETag", etag)
+        if start:
+            handler.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body)))
+        handler.end_headers()
+        end = max(start, len(body) * int(arg) // 100) if kind == "cut" else len(body)
+        piece = max(1, (end - start) // 100) if kind == "slow" else max(1, end - start)
+        try:
+            for offset in range(start, end, piece):
+                handler.wfile.write(body[offset:min(end, offset + piece)])
+                with self._lock:
+                    self._sent[name] = self._sent.get(name, 0) + min(end, offset + piece) - offset
+                if kind == "slow":
+                    handler.wfile.flush()
+                    time.sleep(float(arg) / 100)
+            if end < len(body):
+                handler.close_connection = True
+                handler.wfile.flush()
+                handler.connection.shutdown(socket.SHUT_RDWR)
+        except ConnectionError:
+            handler.close_connection = True
 
 
 class FileHandler(QuietHandler):
@@ -199,9 +258,11 @@ class HeldRelease:
     """A release folder served at /EX/<name> on a fixed port (the installer's built-in base URL), where
     a test can hold the download of any file at a point of its choice:
 
-      hold(name)            requests for <name> send their headers, then their body one byte every
-                            TRICKLE seconds, so the client's receive time-out never strikes
+      hold(name)            requests for <name> send their header lines one every TRICKLE seconds, so
+                            that the client's receive time-out never strikes and no byte of the body
+                            (which would move the progress) arrives
       let_go(name)          held and later requests for <name> send the rest at once
+      slow(name, seconds)   requests for <name> spread the body over that many seconds
       wait_requested(name)  waits until a request for <name> has arrived
       count(name)           requests for <name> so far"""
 
@@ -212,6 +273,11 @@ class HeldRelease:
         self._lock = threading.Condition()
         self._counts = {}
         self._gates = {}
+        self._slow = {}
+
+    def slow(self, name, seconds):
+        with self._lock:
+            self._slow[name] = seconds
 
     def hold(self, name):
         with self._lock:
@@ -238,6 +304,7 @@ class HeldRelease:
         with self._lock:
             self._counts[name] = self._counts.get(name, 0) + 1
             gate = self._gates.get(name)
+            seconds = self._slow.get(name, 0)
             self._lock.notify_all()
         try:
             with open(self.folder + "/" + name, "rb") as f:
@@ -246,17 +313,17 @@ class HeldRelease:
             return handler.send_body(404, b"not found")
         handler.send_response(200)
         handler.send_header("Content-Length", str(len(body)))
-        handler.end_headers()
-        sent = 0
         try:
-            while gate is not None and not gate.is_set() and sent < len(body) - 1:
-                handler.wfile.write(body[sent:sent + 1])
-                handler.wfile.flush()
-                sent += 1
+            while gate is not None and not gate.is_set():
+                handler.send_header("X-Held", "1")
+                handler.flush_headers()
                 gate.wait(self.TRICKLE)
-            if gate is not None:
-                gate.wait()
-            handler.wfile.write(body[sent:])
+            handler.end_headers()
+            piece = max(1, len(body) // 100 if seconds else len(body))
+            for offset in range(0, len(body), piece):
+                handler.wfile.write(body[offset:offset + piece])
+                handler.wfile.flush()
+                time.sleep(seconds / 100)
         except ConnectionError:
             handler.close_connection = True
 

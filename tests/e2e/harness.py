@@ -56,9 +56,10 @@ def _stop(proc):
             proc.wait()
 
 
-def start_nginx(root, port, work, path="/EX/"):
-    """Starts nginx serving folder `root` at http://127.0.0.1:PORT<path>, with its configuration, logs
-    and temporary files in folder `work`; returns the process (not yet known to listen)."""
+def start_nginx(root, port, work, path="/EX/", tls=None):
+    """Starts nginx serving folder `root` at http://127.0.0.1:PORT<path> (over TLS with `tls`, a pair
+    of certificate and key files), with its configuration, logs and temporary files in folder `work`;
+    returns the process (not yet known to listen)."""
     work = Path(work)
     (work / "tmp").mkdir(parents=True, exist_ok=True)
     work.chmod(0o755)
@@ -81,7 +82,8 @@ http {{
     default_type application/octet-stream;
     sendfile on;
     server {{
-        listen 127.0.0.1:{port};
+        listen 127.0.0.1:{port}{" ssl" if tls else ""};
+        {f"ssl_certificate {tls[0]}; ssl_certificate_key {tls[1]};" if tls else ""}
         location {path} {{ alias {Path(root).resolve()}/; }}
     }}
 }}
@@ -91,15 +93,57 @@ http {{
 
 
 @contextlib.contextmanager
-def nginx(root, port=None, path="/EX/"):
-    """Serves folder `root` as http://127.0.0.1:PORT<path> and yields that URL."""
+def nginx(root, port=None, tls=None, path="/EX/"):
+    """Serves folder `root` as http://127.0.0.1:PORT<path> and yields that URL; with `tls` (a pair of
+    certificate and key files) as https://localhost:PORT<path>, the name the certificates carry."""
     port = port or free_port()
-    proc = start_nginx(root, port, scratch("nginx"), path)
+    proc = start_nginx(root, port, scratch("nginx"), path, tls=tls)
     try:
         wait_for_port(port, proc=proc)
-        yield f"http://127.0.0.1:{port}{path}"
+        yield f"https://localhost:{port}{path}" if tls else f"http://127.0.0.1:{port}{path}"
     finally:
         _stop(proc)
+
+
+def tls_certificates():
+    """Server certificates made now by a test CA (nothing of it is kept in the repository), each a
+    pair of certificate and key files: "good" for localhost, "wrong_host" for another name,
+    "expired" (January 2024) and "unknown_issuer" (signed by a CA nobody trusts); "root" is the test
+    CA's certificate in DER form, for trust_root()."""
+    work = scratch("tls")
+
+    def openssl(*args):
+        subprocess.run(["openssl"] + [str(a) for a in args], cwd=work, check=True, capture_output=True)
+
+    for ca in ("ca", "other_ca"):
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca + ".key", "-out", ca + ".pem",
+                "-days", "30", "-subj", "/CN=Mirevale test " + ca, "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        (work / (ca + ".cnf")).write_text(f"[ca]\ndefault_ca = c\n[c]\ndatabase = {ca}.db\nnew_certs_dir = .\n"
+                                          f"certificate = {ca}.pem\nprivate_key = {ca}.key\nserial = {ca}.srl\n"
+                                          "default_md = sha256\npolicy = p\nunique_subject = no\n"
+                                          "[p]\ncommonName = supplied\n")
+        (work / (ca + ".db")).write_text("")
+        (work / (ca + ".srl")).write_text("01\n")
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr",
+            "-subj", "/CN=localhost")
+    made = {"root": work / "root.der"}
+    openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "root.der")
+    for name, ca, host, dates in (("good", "ca", "localhost", ["-days", "30"]),
+                                  ("wrong_host", "ca", "elsewhere.test", ["-days", "30"]),
+                                  ("expired", "ca", "localhost", ["-startdate", "20240101000000Z",
+                                                                  "-enddate", "20240201000000Z"]),
+                                  ("unknown_issuer", "other_ca", "localhost", ["-days", "30"])):
+        (work / (name + ".ext")).write_text(f"subjectAltName = DNS:{host}\nextendedKeyUsage = serverAuth\n")
+        openssl("ca", "-batch", "-notext", "-config", ca + ".cnf", "-in", "server.csr", "-subj", "/CN=" + host,
+                "-extfile", name + ".ext", "-out", name + ".pem", *dates)
+        made[name] = (work / (name + ".pem"), work / "server.key")
+    return made
+
+
+def trust_root(prefix, der):
+    """Adds the certificate file `der` to the machine's trusted roots in `prefix`."""
+    wine(prefix, [BUILD / "tests" / "add_root_certificate.exe", der], check=True, capture_output=True)
 
 
 @contextlib.contextmanager

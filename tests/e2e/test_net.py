@@ -38,7 +38,10 @@ class NetTest(unittest.TestCase):
 
     def test_proxy_authentication(self):
         prefix = harness.new_prefix("net-proxy")
-        with harness.nginx(self.files) as base, harness.squid("mirevale", "s3cret") as proxy:
+        certs = harness.tls_certificates()
+        harness.trust_root(prefix, certs["root"])
+        with harness.nginx(self.files) as base, harness.squid("mirevale", "s3cret") as proxy, \
+                harness.nginx(self.files, tls=certs["good"]) as tls_base:
             harness.set_system_proxy(prefix, proxy)
             env = {"MIREVALE_TEST_BASE_URL": base}
             shots = harness.BUILD / "e2e" / "screenshots"
@@ -98,6 +101,11 @@ class NetTest(unittest.TestCase):
                           cancel_then_close_then_right)
             self.run_case(prefix, "ProxyTest.RefusedCredentialsFailEveryTimeWithoutAskingAgain", env, refused)
             self.run_case(prefix, "ProxyTest.EmptyFieldsAreAcceptedAndAskedForAgain", env, empty_then_cancel)
+
+            # Over TLS the proxy is asked for a tunnel (CONNECT), and its 407 is answered the same way.
+            env = {"MIREVALE_TEST_BASE_URL": tls_base}
+            self.run_case(prefix, "ProxyTest.AsksOnceAndReusesTheCredentials", env, credentials_once)
+            self.run_case(prefix, "ProxyTest.RefusedCredentialsFailEveryTimeWithoutAskingAgain", env, refused)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@ The progress is steered by the release: only a few of its many manifest lines ha
 machine installs, placed so that the progress lands on chosen values, and the download after each
 value is held by the server until the window has been looked at."""
 
+import random
 import shutil
 import time
 import unittest
@@ -142,6 +143,25 @@ class InstallWindowTest(WindowCase):
                          "without the font the kind 3 package is the one to install")
         layout = harness.c_drive(prefix) / "Larkspire" / "ui" / "layout.ini"
         self.assertIn(b"flavour=basic", layout.read_bytes())
+
+    def test_percentage_moves_while_a_large_package_arrives(self):
+        big = {"data\\big.dat": random.Random(15).randbytes(4 << 20)}
+        server = self.serve("window-slow-release", [("core.zip", 1), ("big.zip", 1)],
+                            {"core.zip": iw.core_package(), "big.zip": big})
+        server.slow("big.zip", 30)
+        installer = self.start(self.prefix("window-slow"))
+        installer.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("big.zip"), "the install stopped before big.zip")
+        # core.zip's completion shows 47 (the label may still be on its way there), big.zip's 95.
+        shown = [47]
+        deadline = time.monotonic() + 180
+        while shown[-1] < 95 and time.monotonic() < deadline:
+            text = installer.probe().get("label1000.text", "")
+            if text.endswith("%") and int(text[:-1]) not in (0, shown[-1]):
+                shown.append(int(text[:-1]))
+        self.assertEqual(sorted(shown), shown, "the percentage went back")
+        self.assertGreaterEqual(len([value for value in shown if 47 < value < 95]), 3, shown)
+        self.assertGreaterEqual(shown[-1], 95, shown)
 
     def test_close_asks_while_installing_and_ok_stops_before_the_next_package(self):
         packages = {"a.zip": iw.core_package(), "b.zip": {"b.txt": b"b\r\n"}, "c.zip": {"c.txt": b"c\r\n"}}

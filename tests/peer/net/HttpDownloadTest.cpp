@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "net/DownloadState.h"
 #include "net/HttpDownload.h"
 #include "support/Log.h"
 
@@ -45,9 +47,21 @@ struct Block {
     WCHAR szUser[64] = {};
     WCHAR szPassword[64] = {};
 
-    int Fetch(const std::wstring& strUrl)
+    int Fetch(const std::wstring& strUrl, CDownloadState* pState = nullptr)
     {
-        return HttpDownload(strUrl.c_str(), &pBuffer, &nLength, &nCapacity, szUser, szPassword, nullptr);
+        return HttpDownload(strUrl.c_str(), &pBuffer, &nLength, &nCapacity, szUser, szPassword, nullptr, pState);
+    }
+    // As a connection that dropped after nKept bytes of the body leaves the block.
+    void CutAt(int nKept)
+    {
+        memset(pBuffer + nKept, 0, static_cast<size_t>(nLength - nKept));
+        nLength = nKept;
+    }
+    // A block holding nHeld bytes of another body.
+    void HoldOther(int nHeld)
+    {
+        memset(pBuffer, 0xAB, static_cast<size_t>(nHeld));
+        nLength = nHeld;
     }
     bool HoldsPatternFrom(int nOffset, int nCount) const
     {
@@ -152,11 +166,66 @@ TEST_F(HttpDownloadTest, TenMebibyteBlockTakesTenMebibytesAndReservesOnceForMore
     EXPECT_TRUE(large.ZeroFrom(2 + 36700160));
 }
 
+// Records the bytes held that a download reports.
+void NoteHeld(void* pContext, DWORD dwHeld, DWORD)
+{
+    static_cast<std::vector<DWORD>*>(pContext)->push_back(dwHeld);
+}
+
+TEST_F(HttpDownloadTest, CutOffBodyIsContinuedWithTheRangeNginxSends)
+{
+    Block block(200000);
+    CDownloadState state;
+    std::vector<DWORD> held;
+    state.SetProgress(NoteHeld, &held);
+    ASSERT_EQ(1, block.Fetch(m_strBase + L"p100000.bin", &state));
+    EXPECT_EQ(L"", Log()) << "a whole body at the first request writes no record";
+    ASSERT_FALSE(held.empty());
+    EXPECT_TRUE(std::is_sorted(held.begin(), held.end()));
+    EXPECT_EQ(100000u, held.back());
+
+    block.CutAt(40000);
+    ASSERT_EQ(1, block.Fetch(m_strBase + L"p100000.bin", &state));
+    EXPECT_EQ(100000, block.nLength);
+    EXPECT_EQ(200000, block.nCapacity);
+    EXPECT_TRUE(block.HoldsPatternFrom(0, 100000));
+    EXPECT_TRUE(LogMatches(L"^\\[Normal\\]\\[[^\\]]+\\]\\[HttpDownload  Range\\]  resume at 40000 of 100000\\r\\n$"))
+        << Narrow(Log());
+}
+
+TEST_F(HttpDownloadTest, HeldPartOfAnotherBodyGivesWayToTheWholeBody)
+{
+    Block block(300000);
+    CDownloadState state;
+    // A validator nginx does not know: it answers with the whole body.
+    state.BeginBody(0, L"\"changed\"", L"", true, 100000);
+    block.HoldOther(40000);
+    ASSERT_EQ(1, block.Fetch(m_strBase + L"p100000.bin", &state));
+    EXPECT_EQ(100000, block.nLength);
+    EXPECT_TRUE(block.HoldsPatternFrom(0, 100000));
+    EXPECT_TRUE(LogMatches(L"\\[HttpDownload  Range\\]  status=200 Content-Range=: the whole body again"));
+    EXPECT_STRNE(L"\"changed\"", state.m_szValidator) << "the new body's validator is noted";
+
+    // nginx's validator, but more held than the file now has: a 416, then the whole body in the same call.
+    state.m_dwTotal = 200000;
+    block.HoldOther(150000);
+    ASSERT_EQ(1, block.Fetch(m_strBase + L"p100000.bin", &state));
+    EXPECT_EQ(100000, block.nLength);
+    EXPECT_TRUE(block.HoldsPatternFrom(0, 100000));
+    EXPECT_TRUE(block.ZeroFrom(100000)) << "the dropped part is cleared";
+    EXPECT_TRUE(LogMatches(L"status=416 Content-Range=bytes \\*/100000: the whole body again")) << Narrow(Log());
+}
+
 TEST_F(HttpDownloadTest, BodyWithoutDeclaredLengthGrowsByTheReadPlusSlack)
 {
     ASSERT_FALSE(m_strFault.empty());
     Block block(1000);
-    ASSERT_EQ(1, block.Fetch(m_strFault + L"chunked/20000"));
+    CDownloadState state;
+    std::vector<DWORD> held;
+    state.SetProgress(NoteHeld, &held);
+    ASSERT_EQ(1, block.Fetch(m_strFault + L"chunked/20000", &state));
+    EXPECT_TRUE(held.empty()) << "no progress without a length to measure it against";
+    EXPECT_FALSE(state.CanResume(10000));
     EXPECT_EQ(20000, block.nLength);
     EXPECT_TRUE(block.HoldsPatternFrom(0, 20000));
     EXPECT_GE(block.nCapacity, 20000);

@@ -55,10 +55,16 @@ private:
         HWND hUser = GetDlgItem(hDlg, IDC_PROXY_USER);
         if (hPassword == nullptr || hUser == nullptr)
             return;
-        if ((GetWindowLongW(hPassword, GWL_STYLE) & ES_PASSWORD) == 0
-            || SendMessageW(hPassword, EM_GETPASSWORDCHAR, 0, 0) == 0)
+        bool bMasked = (GetWindowLongW(hPassword, GWL_STYLE) & ES_PASSWORD) != 0
+            && SendMessageW(hPassword, EM_GETPASSWORDCHAR, 0, 0) != 0;
+        bool bLimited
+            = SendMessageW(hUser, EM_GETLIMITTEXT, 0, 0) == 63 && SendMessageW(hPassword, EM_GETLIMITTEXT, 0, 0) == 63;
+        // A dialog that closed meanwhile (it is hidden before its controls go) answers nothing.
+        if (!IsWindowVisible(hDlg))
+            return;
+        if (!bMasked)
             m_bMasked = false;
-        if (SendMessageW(hUser, EM_GETLIMITTEXT, 0, 0) != 63 || SendMessageW(hPassword, EM_GETLIMITTEXT, 0, 0) != 63)
+        if (!bLimited)
             m_bLimited = false;
     }
     std::atomic<bool> m_bStop {false};
@@ -125,8 +131,10 @@ TEST_F(ProxyTest, AsksOnceAndReusesTheCredentials)
 
     ASSERT_EQ(1, Fetch()) << "the remembered credentials answer the next 407 without the dialog";
     EXPECT_EQ(5000, m_nLength);
-    EXPECT_EQ(2u, CountInLog(m_strNeed));
-    EXPECT_EQ(2u, CountInLog(m_strSuccess));
+    // Through a tunnel WinINet keeps the credentials that opened it and answers the next 407 itself.
+    size_t nAnswered = m_strUrl.compare(0, 6, L"https:") == 0 ? 1u : 2u;
+    EXPECT_EQ(nAnswered, CountInLog(m_strNeed));
+    EXPECT_EQ(nAnswered, CountInLog(m_strSuccess));
     EXPECT_EQ(0u, CountInLog(m_strCancel));
 }
 

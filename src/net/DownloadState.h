@@ -1,0 +1,45 @@
+#pragma once
+#include <windows.h>
+
+// What one file's download keeps from one attempt to the next: where its body begins in the caller's
+// block, the validator and whole length of the response that began it, and whom to tell as its bytes
+// arrive. An attempt that broke off part way leaves the bytes it received in the block; the next
+// attempt then asks only for the rest ("Range: bytes=N-" with "If-Range: <validator>").
+class CDownloadState {
+public:
+    // Told after each read of a body whose whole length is known: bytes of it held, whole length.
+    using PFN_PROGRESS = void (*)(void* pContext, DWORD dwHeld, DWORD dwTotal);
+
+    CDownloadState() { Reset(); }
+
+    // Forgets the body: the next download asks for a whole one.
+    void Reset();
+    void SetProgress(PFN_PROGRESS pfnProgress, void* pContext);
+    // Notes the response that begins a body at offset nBodyStart of the block.
+    void BeginBody(int nBodyStart, const WCHAR* pszETag, const WCHAR* pszLastModified, bool bTotal, DWORD dwTotal);
+    // True when a block whose count is nLength holds a start of the body that a Range request can
+    // continue: a validator, a known whole length, and some but not all of the body.
+    bool CanResume(int nLength) const;
+    DWORD Held(int nLength) const;
+    void ReportProgress(int nLength) const;
+
+    int m_nBodyStart;
+    WCHAR m_szValidator[128]; // empty: the response gave nothing If-Range can carry
+    bool m_bTotal;
+    DWORD m_dwTotal;
+
+private:
+    PFN_PROGRESS m_pfnProgress = nullptr;
+    void* m_pContext = nullptr;
+};
+
+// The value If-Range carries: a strong ETag, else Last-Modified (a weak ETag never matches a range
+// request); false when there is none or it does not fit.
+bool ChooseValidator(const WCHAR* pszETag, const WCHAR* pszLastModified, WCHAR* pszValidator, size_t cchValidator);
+
+// True when a 206's Content-Range ("bytes F-L/T") carries exactly the rest of a body of dwTotal
+// bytes from byte dwFrom on.
+bool ContinuesBody(const WCHAR* pszContentRange, DWORD dwFrom, DWORD dwTotal);
+
+// The request headers that ask for the rest of a body from byte dwFrom, if it is still the same body.
+bool FormatResumeHeaders(WCHAR* pszHeaders, size_t cchHeaders, DWORD dwFrom, const WCHAR* pszValidator);
