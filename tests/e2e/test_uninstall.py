@@ -116,12 +116,6 @@ def answer(case, title, key):
         found = [w for w in titled if w in ours]
         window = found[-1] if found else None
         time.sleep(0.2)
-    if window is None:
-        import sys
-        allw = xdo.run("search", "--name", ".*").stdout.split()
-        sys.stderr.write("DIAG windows: %s\n" % [(w, xdo.run("getwindowname", w).stdout.strip(), xdo.run("getwindowclassname", w).stdout.strip()) for w in allw])
-        sys.stderr.write("DIAG ps: %s\n" % subprocess.run(["ps", "-eo", "pid,etimes,args"], capture_output=True, text=True).stdout[-3000:])
-        sys.stderr.write("DIAG log: %s\n" % case.inst.log())
     case.assertIsNotNone(window, "no message box " + title)
     xdo.keys(window, key)
     case.assertTrue(xdo.gone(window), "message box %s stays" % title)

@@ -392,13 +392,6 @@ void RunTest::SetUp()
 {
     ClearInstallation();
     m_dlg = std::make_unique<CObservedSetupDlg>();
-    if (m_dlg->m_szSetupPath[0] == 0) {
-        WCHAR b[260] = {};
-        DWORD n = GetLogicalDriveStringsW(259, b);
-        fprintf(stderr, "DEBUGDRIVES mask=%lx n=%lu\n", GetLogicalDrives(), n);
-        for (int i = 0; i < 50 && GetLogicalDrives() == 0; ++i) Sleep(100);
-        fprintf(stderr, "DEBUGDRIVES later mask=%lx\n", GetLogicalDrives());
-    }
     ASSERT_STREQ(INSTALL_FOLDER, m_dlg->m_szSetupPath);
     ASSERT_STREQ(TEMP_FOLDER, m_dlg->m_szTempPath);
     ASSERT_FALSE(FileExists(INSTALL_FOLDER));
