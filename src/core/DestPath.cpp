@@ -4,14 +4,20 @@
 #include "support/Format.h"
 #include "support/Log.h"
 
+namespace {
+// How long construction waits for a drive list that a new Wine session does not have yet.
+const int DRIVE_LIST_TRIES = 100;
+const DWORD DRIVE_LIST_PAUSE_MS = 100;
+} // namespace
+
 void CSetupDlg::GetDestPath()
 {
     m_szSetupPath[0] = L'\0';
 
-    WCHAR szDrives[MAX_PATH] = {};
-    DWORD cchDrives = GetLogicalDriveStringsW(MAX_PATH - 1, szDrives);
-    if (cchDrives >= MAX_PATH)
-        cchDrives = 0; // the list did not fit and was not written
+    WCHAR szDrives[MAX_PATH];
+    int nAsked = 0;
+    DWORD cchDrives = QueryDriveList(
+        GetLogicalDriveStringsW, szDrives, ARRAYSIZE(szDrives), DRIVE_LIST_TRIES, DRIVE_LIST_PAUSE_MS, &nAsked);
     WCHAR szRoot[MAX_PATH];
     bool bDriveC = false;
     if (ChooseDriveRoot(szDrives, cchDrives, szRoot, ARRAYSIZE(szRoot), &bDriveC)) {
@@ -28,6 +34,8 @@ void CSetupDlg::GetDestPath()
             m_szSetupPath[0] = m_szTempPath[0] = g_szLogPath[0] = m_szUnInstallPath[0] = L'\0';
         }
     }
+    if (nAsked > 1)
+        LogNormal(L"[CSetupDlg::GetDestPath] drive list asked %d times", nAsked);
     LogNormal(L"[CSetupDlg::GetDestPath] setuppath=%s", m_szSetupPath);
 }
 

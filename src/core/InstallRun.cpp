@@ -68,6 +68,14 @@ DWORD CSetupDlg::InstallPackages()
     ClearRecvBuffer();
     m_nRecvLen = 0;
 
+    // Without a drive list there is no install folder: archives and files would land wherever the
+    // process happens to stand.
+    if (m_szSetupPath[0] == L'\0') {
+        LogError(L"[CSetupDlg::Execute] no install folder");
+        ShowError(L"安装失败");
+        return 1;
+    }
+
     int nCount = 0;
     if (!Execute(&nCount))
         return 1;

@@ -262,6 +262,13 @@ class RunTest(unittest.TestCase):
         with harness.nginx(release.finish(good + [wrong])) as base:
             self.peer(base, "RunOutcomeTest.CrcMismatchShowsTheCheckFailedAndRemovesNothing")
 
+    def test_no_install_folder(self):
+        two = packages("no-folder", (1, 2), [installed(1), installed(2)]).finish()
+        with file_server() as server:
+            server.reset(two)
+            self.peer(server.base, "RunOutcomeTest.NoInstallFolderEndsTheRunBeforeTheManifest")
+            self.assertEqual(0, server.requests("orbsetup.txt"))
+
     def test_manifest_failures(self):
         with harness.nginx(harness.scratch("run-no-manifest")) as base:
             self.peer(base, "RunOutcomeTest.MissingManifestEndsTheRunBeforeAnythingIsRemoved")

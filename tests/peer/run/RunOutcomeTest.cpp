@@ -89,4 +89,22 @@ TEST_F(RunOutcomeTest, ManifestWithoutEntriesEndsTheRunBeforeAnythingIsRemoved)
     ExpectManifestFailure(L"orbsetup.txt为空");
 }
 
+// Without a drive list there is no install folder: the run ends at once with its message, before
+// the manifest is fetched or anything is written.
+TEST_F(RunOutcomeTest, NoInstallFolderEndsTheRunBeforeTheManifest)
+{
+    m_dlg->m_szSetupPath[0] = m_dlg->m_szTempPath[0] = m_dlg->m_szUnInstallPath[0] = L'\0';
+    m_dlg->RunToEnd();
+
+    ExpectThreadsEnded(1);
+    ExpectFailureShown(L"安装失败");
+    EXPECT_EQ(std::vector<std::wstring> {L"安装失败"}, m_dlg->StatusTexts());
+    EXPECT_TRUE(m_dlg->ProgressPosts().empty());
+    std::vector<LogRecord> records = ReadRunLog();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(L"[Error]", records.back().strLevel);
+    EXPECT_EQ(L"[CSetupDlg::Execute] no install folder", records.back().strText);
+    ExpectNoCompletion();
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "core/DestPath.h"
@@ -60,6 +61,42 @@ TEST(ChooseDriveRootTest, NoListChoosesNothing)
     bool bDriveC = true;
     EXPECT_FALSE(ChooseDriveRoot(L"C:", 2, szRoot, 8, &bDriveC));
     EXPECT_FALSE(ChooseDriveRoot(nullptr, 0, szRoot, 8, &bDriveC));
+}
+
+// A drive list that a new session gives only from its third request on, one that never comes, and
+// one longer than the buffer.
+int s_nEmptyAnswers = 0;
+DWORD WINAPI LateList(DWORD cchBuffer, LPWSTR pszBuffer)
+{
+    if (s_nEmptyAnswers-- > 0)
+        return 0;
+    const WCHAR szList[] = L"C:\\\0Z:\\\0";
+    if (cchBuffer < ARRAYSIZE(szList))
+        return ARRAYSIZE(szList);
+    memcpy(pszBuffer, szList, sizeof(szList));
+    return 8;
+}
+DWORD WINAPI HugeList(DWORD cchBuffer, LPWSTR)
+{
+    return cchBuffer + 5;
+}
+
+TEST(QueryDriveListTest, AsksAgainUntilASessionKnowsItsDrives)
+{
+    WCHAR szList[MAX_PATH];
+    int nAsked = 0;
+    s_nEmptyAnswers = 2;
+    EXPECT_EQ(8u, QueryDriveList(LateList, szList, MAX_PATH, 10, 1, &nAsked));
+    EXPECT_EQ(3, nAsked);
+    EXPECT_STREQ(L"C:\\", szList);
+
+    s_nEmptyAnswers = 1000;
+    EXPECT_EQ(0u, QueryDriveList(LateList, szList, MAX_PATH, 4, 1, &nAsked));
+    EXPECT_EQ(4, nAsked);
+    EXPECT_EQ(L'\0', szList[0]);
+
+    EXPECT_EQ(0u, QueryDriveList(HugeList, szList, MAX_PATH, 4, 1, &nAsked));
+    EXPECT_EQ(1, nAsked) << "a list that does not fit is not asked for again";
 }
 
 } // namespace
