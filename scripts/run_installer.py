@@ -318,7 +318,7 @@ def _start_nginx(release, path, port, work):
 def _serves(proc, port, base_url, release):
     """True when our nginx listens and answers with our files (not another server on the port)."""
     try:
-        harness.wait_for_port(port, timeout=15, proc=proc)
+        harness.wait_for_port(port, proc=proc)
     except RuntimeError:
         return False
     try:
@@ -424,7 +424,7 @@ def run_installer(prefix, out, number, headless, timeout):
                 time.sleep(1.5)  # the red message is set right after the record
                 seen["screenshots"]["end"] = shot(shots / ("run%d-3-end.png" % number), window)
                 xdo.click(x + CLOSE_BUTTON[0], y + CLOSE_BUTTON[1])
-                _wait_for(lambda: proc.poll() is not None, 15)
+                _wait_for(lambda: proc.poll() is not None, 60)
         if proc.poll() is None:
             seen["timed_out"] = True
             proc.kill()
@@ -434,7 +434,7 @@ def run_installer(prefix, out, number, headless, timeout):
         seen["failure"] = failure_in(lines)
         seen["completed"] = log_has(lines, COMPLETED_RECORD) and not failure_in(lines) and not seen.get("timed_out")
         if seen["completed"]:
-            client = xdo.find(CLIENT_TITLE, timeout=30)
+            client = xdo.find(CLIENT_TITLE, timeout=60)
             seen["client_window"] = client is not None
             if client:
                 time.sleep(0.5)

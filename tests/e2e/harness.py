@@ -17,6 +17,11 @@ BUILD = Path(os.environ.get("MIREVALE_BUILD", SOURCE / "build" / "x86_64"))
 TEMPLATE_PREFIX = Path(os.environ.get("MIREVALE_WINE_PREFIX", BUILD / "wineprefix"))
 WINE_RUN = SOURCE / "tests" / "wine-run.sh"
 WINE_PREFIX_SH = SOURCE / "tests" / "wine-prefix.sh"
+WINE_SESSION_SH = SOURCE / "tests" / "wine-session.sh"
+PROBE = BUILD / "tests" / "window_probe.exe"
+# Wine's own processes of a session, which stay while it is kept between programs.
+SESSION_PROGRAMS = {"services.exe", "winedevice.exe", "plugplay.exe", "explorer.exe", "svchost.exe", "rpcss.exe",
+                    "wineboot.exe", "conhost.exe"}
 
 
 def scratch(tag):
@@ -34,7 +39,7 @@ def free_port():
         return s.getsockname()[1]
 
 
-def wait_for_port(port, timeout=15.0, proc=None):
+def wait_for_port(port, timeout=60.0, proc=None):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if proc is not None and proc.poll() is not None:
@@ -200,6 +205,8 @@ def wine_env(prefix, extra=None):
 def copy_prefix(dest):
     """Makes `dest` a copy of the build's template prefix (and of its HOME folder)."""
     subprocess.run([str(WINE_PREFIX_SH), str(TEMPLATE_PREFIX)], check=True)
+    # The template's registry reaches its files when its session ends.
+    stop_wineserver(TEMPLATE_PREFIX)
     dest = Path(dest)
     dest.parent.mkdir(parents=True, exist_ok=True)
     shutil.copytree(TEMPLATE_PREFIX, dest, symlinks=True)
@@ -216,13 +223,49 @@ def new_prefix(tag):
     return copy_prefix(scratch(tag) / "prefix")
 
 
+def session(prefix):
+    """Starts the prefix's Wine session, kept between programs, and waits until it is ready, unless it
+    runs already (tests/wine-session.sh)."""
+    subprocess.run([str(WINE_SESSION_SH), str(prefix), str(PROBE)], check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, timeout=300)
+
+
 def wine(prefix, args, env=None, timeout=600, **kwargs):
     """Runs a Windows program (first of args) under Wine in `prefix`; returns the CompletedProcess."""
+    session(prefix)
     return subprocess.run(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), timeout=timeout, **kwargs)
 
 
 def wine_popen(prefix, args, env=None, **kwargs):
+    session(prefix)
     return subprocess.Popen(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), **kwargs)
+
+
+def programs(prefix):
+    """The command lines of the Windows programs that run in `prefix`, its session's own aside."""
+    tag = b"\0WINEPREFIX=" + str(prefix).encode() + b"\0"
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if not entry.name.isdigit() or tag not in b"\0" + (entry / "environ").read_bytes():
+                continue
+            argv0 = (entry / "cmdline").read_bytes().split(b"\0")[0].decode("utf-8", "replace")
+        except OSError:
+            continue
+        name = argv0.replace("\\", "/").rsplit("/", 1)[-1].lower()
+        if name and not name.startswith("wineserver") and name not in SESSION_PROGRAMS:
+            found.append(argv0)
+    return found
+
+
+def wait_programs_ended(prefix, timeout=120.0):
+    """Waits until no Windows program runs in `prefix` (the session itself may stay); True if so."""
+    deadline = time.monotonic() + timeout
+    while programs(prefix):
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.2)
+    return True
 
 
 def stop_wineserver(prefix):

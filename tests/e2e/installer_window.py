@@ -228,7 +228,7 @@ class XCursor:
         self._x11.XFree(image)
         return name
 
-    def wait_for(self, predicate, timeout=5.0):
+    def wait_for(self, predicate, timeout=30.0):
         """Waits until predicate(name) holds; returns the last name seen."""
         deadline = time.monotonic() + timeout
         while True:
@@ -245,13 +245,7 @@ class XCursor:
 # Processes
 
 
-def wait_until(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.2)
-    return True
+wait_until = xdo.wait_until
 
 
 def windows_path(path):
@@ -319,8 +313,7 @@ class Installer:
         return x + point[0], y + point[1]
 
     def move(self, point):
-        xdo.run("mousemove", *self.screen(point))
-        time.sleep(0.2)
+        xdo.move(*self.screen(point))
 
     def click(self, point):
         xdo.click(*self.screen(point))
@@ -331,15 +324,16 @@ class Installer:
         x0, y0 = self.origin()
         sx, sy = x0 + start[0], y0 + start[1]
         ex, ey = release_outside_screen or (x0 + end[0], y0 + end[1])
-        xdo.run("mousemove", sx, sy)
+        # The pace of a hand: a press too soon after the pointer arrived, or motion before Wine's move
+        # loop runs, is no drag, and nothing on the screen tells when Wine is ready for either.
+        xdo.move(sx, sy)
         time.sleep(0.2)
         xdo.run("mousedown", 1)
         time.sleep(0.3)
         for step in range(1, 5):
-            xdo.run("mousemove", sx + (ex - sx) * step // 4, sy + (ey - sy) * step // 4)
+            xdo.move(sx + (ex - sx) * step // 4, sy + (ey - sy) * step // 4)
             time.sleep(0.15)
         xdo.run("mouseup", 1)
-        time.sleep(0.5)
 
     def keys(self, *names):
         xdo.keys(self.window, *names)

@@ -94,7 +94,7 @@ class Installation:
 
     def wait_until_all_ended(self):
         """Every Windows program of the prefix has ended, the uninstaller's copy included."""
-        subprocess.run(["wineserver", "-w"], env=harness.wine_env(self.prefix), timeout=120, check=True)
+        assert harness.wait_programs_ended(self.prefix), harness.programs(self.prefix)
 
     def discard(self):
         harness.stop_wineserver(self.prefix)
@@ -116,7 +116,8 @@ def answer(case, title, key):
         found = [w for w in titled if w in ours]
         window = found[-1] if found else None
         time.sleep(0.2)
-    case.assertIsNotNone(window, "no message box " + title)
+    case.assertIsNotNone(window, "no message box %s; programs running: %s; the uninstaller's log ends: %s"
+                         % (title, harness.programs(case.inst.prefix), case.inst.log()[-400:]))
     xdo.keys(window, key)
     case.assertTrue(xdo.gone(window), "message box %s stays" % title)
 

@@ -84,9 +84,7 @@ class InstallWindowTest(WindowCase):
         report = installer.wait_probe(lambda r: r["label1000.visible"] == "1")
         self.assertEqual(("1", "0%", "0"), (report["label1000.visible"], report["label1000.text"],
                                            report["label1001.visible"]))
-        face = installer.shot()
-        self.assertFace(face, "slide1.png", "start of the install")
-        self.assertBar(face, 0, "start of the install")
+        self.assertShows(installer, "slide1.png", "start of the install", fill=0)
 
         # While installing, the install button is no button: no hand, no click, but a drag area.
         installer.move(iw.CLOSE)
@@ -95,9 +93,11 @@ class InstallWindowTest(WindowCase):
         self.assertEqual("left_ptr", cursor.wait_for(lambda name: name != "hand2"),
                          "the hand shows over the install button while installing")
         installer.drag(iw.INSTALL, (iw.INSTALL[0] + 40, iw.INSTALL[1] + 20))
-        self.assertEqual("40,20,570,380", installer.probe()["window"], "the install button did not drag")
+        self.assertEqual("40,20,570,380", installer.wait_probe(lambda r: r["window"] == "40,20,570,380")["window"],
+                         "the install button did not drag")
         installer.drag(iw.INSTALL, (iw.INSTALL[0] - 40, iw.INSTALL[1] - 20))
-        self.assertEqual("0,0,530,360", installer.probe()["window"], "dragging back")
+        self.assertEqual("0,0,530,360", installer.wait_probe(lambda r: r["window"] == "0,0,530,360")["window"],
+                         "dragging back")
         installer.click(iw.INSTALL)
 
         installer.click(iw.MINIMISE)
@@ -117,9 +117,8 @@ class InstallWindowTest(WindowCase):
                 report = installer.wait_probe(lambda r: r["label1000.text"] == "%d%%" % value)
                 self.assertEqual("%d%%" % value, report["label1000.text"])
                 self.assertEqual("0", report["label1001.visible"])
-                face = installer.shot(save_as="window-installing.png" if value == 50 else None)
-                self.assertFace(face, slide, "progress %d" % value)
-                self.assertBar(face, value * 49 // 10, "progress %d" % value)
+                self.assertShows(installer, slide, "progress %d" % value, fill=value * 49 // 10,
+                                 save_as="window-installing.png" if value == 50 else None)
             server.let_go(name)
 
         # Progress 100 stands for the one second before the window closes: look while it does.
@@ -203,10 +202,9 @@ class InstallWindowTest(WindowCase):
         self.assertEqual(("1", "下载Setupconfig.txt失败"), (report["label1001.visible"], report["label1001.text"]))
         self.assertEqual(("1", "0%"), (report["label1000.visible"], report["label1000.text"]))
         self.assertEqual(1, server.count("orbsetup.txt"))
-        face = installer.shot(save_as="window-failed.png")
+        face = self.assertShows(installer, "slide1.png", "failed install", fill=0, skip=(iw.STATUS,),
+                                save_as="window-failed.png")
         self.assertGreater(iw.red_pixels(face, iw.STATUS), 30, "the failure text is not red")
-        self.assertFace(face, "slide1.png", "failed install", skip=(iw.STATUS,))
-        self.assertBar(face, 0, "failed install")
 
         installer.click(iw.MINIMISE)
         self.assertEqual("1", installer.wait_probe(lambda r: r["iconic"] == "1")["iconic"],
@@ -241,7 +239,7 @@ class InstallWindowTest(WindowCase):
             self.assertTrue(xdo.gone(box))
             self.assertEqual(0, server.count("orbsetup.txt"), "click %d started the install" % attempt)
             self.assertEqual("0", installer.probe()["label1000.visible"])
-            self.assertFace(installer.shot(), "ready.png", "after the message")
+            self.assertShows(installer, "ready.png", "after the message")
 
         client.kill()
         client.wait()

@@ -24,7 +24,7 @@ class ReadyWindowTest(WindowCase):
         self.assertEqual(0, self.server.count("orbsetup.txt"), "%s: an installation started" % what)
         report = installer.probe()
         self.assertEqual("0", report["label1000.visible"], "%s: the percentage appeared" % what)
-        self.assertFace(installer.shot(), "ready.png", what)
+        self.assertShows(installer, "ready.png", what)
 
     def test_opens_borderless_at_the_origin_with_a_taskbar_button_and_the_ready_face(self):
         installer = self.start(self.prefix("window-open"))
@@ -55,7 +55,7 @@ class ReadyWindowTest(WindowCase):
                                                       report["label1001.text"]))
         self.assertEqual(iw.SS_CENTER, int(report["label1001.style"], 16) & iw.SS_TYPEMASK)
 
-        face = installer.shot(save_as="window-ready.png")
+        face = self.assertShows(installer, "ready.png", "opening", save_as="window-ready.png")
         self.assertEqual(0, face.differences(iw.skin("ready.png")), "the ready face is not resource 140")
 
         installer.click(iw.CLOSE)
@@ -83,9 +83,11 @@ class ReadyWindowTest(WindowCase):
         self.assertNothingStarted(installer, "click on the agreement tick")
 
         installer.drag((100, 100), (160, 130))
-        self.assertEqual("60,30,590,390", installer.probe()["window"], "pressing on the artwork did not drag")
+        self.assertEqual("60,30,590,390", installer.wait_probe(lambda r: r["window"] == "60,30,590,390")["window"],
+                         "pressing on the artwork did not drag")
         installer.drag((100, 100), (40, 70))
-        self.assertEqual("0,0,530,360", installer.probe()["window"], "dragging back")
+        self.assertEqual("0,0,530,360", installer.wait_probe(lambda r: r["window"] == "0,0,530,360")["window"],
+                         "dragging back")
 
         installer.keys("Return")
         self.assertFalse(installer.gone(timeout=3), "Enter closed the window")
@@ -126,9 +128,7 @@ class MissingArtworkTest(WindowCase):
         installer.click(iw.INSTALL)
         self.assertTrue(server.wait_requested("orbsetup.txt"), "the install button did not start the install")
         self.assertEqual("1", installer.wait_probe(lambda r: r["label1000.visible"] == "1")["label1000.visible"])
-        face = installer.shot()
-        self.assertFace(face, "slide1.png", "installing without the ready image")
-        self.assertBar(face, 0, "installing without the ready image")
+        self.assertShows(installer, "slide1.png", "installing without the ready image", fill=0)
         server.let_go("orbsetup.txt")
 
 

@@ -44,6 +44,21 @@ class WindowCase(unittest.TestCase):
         self.assertEqual([fill] * (iw.BAR[3] - iw.BAR[1]), iw.bar_rows(image),
                          "%s: the bar should be red for %d pixels, then grey" % (what, fill))
 
+    def assertShows(self, installer, skin_name, what, fill=None, skip=(), save_as=None):
+        """The window comes to show `skin_name` (and, with `fill`, a bar red for that many pixels)
+        within a generous time: painting follows a label change, a move or a closed box later."""
+        def matches():
+            matches.face = installer.shot()
+            return (matches.face.differences(iw.skin(skin_name), skip=(iw.BAR, iw.PERCENT) + tuple(skip)) == 0
+                    and (fill is None or iw.bar_rows(matches.face) == [fill] * (iw.BAR[3] - iw.BAR[1])))
+        iw.wait_until(matches, 30)
+        if save_as:
+            matches.face.save(iw.SHOTS / save_as)
+        self.assertFace(matches.face, skin_name, what, skip)
+        if fill is not None:
+            self.assertBar(matches.face, fill, what)
+        return matches.face
+
     def assertEnds(self, installer, what):
         self.assertTrue(installer.gone(), "%s: the window stayed" % what)
         self.assertTrue(installer.exited(), "%s: the installer process went on" % what)

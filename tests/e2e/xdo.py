@@ -9,7 +9,7 @@ def run(*args):
     return subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True, text=True)
 
 
-def find(name, timeout=30.0, proc=None):
+def find(name, timeout=60.0, proc=None):
     """Waits for a visible window whose title is exactly `name`; returns its id, or None."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -22,7 +22,7 @@ def find(name, timeout=30.0, proc=None):
     return None
 
 
-def gone(window, timeout=15.0):
+def gone(window, timeout=30.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if run("getwindowname", window).returncode != 0:
@@ -44,29 +44,41 @@ def geometry(window):
     return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
 
+def wait_until(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
 def focus(window):
+    """Gives `window` the keyboard focus and waits until X reports it there (keys go to the focus)."""
     run("windowfocus", window)
-    time.sleep(0.3)
+    wait_until(lambda: run("getwindowfocus").stdout.strip() == str(window), 10)
 
 
 def keys(window, *names):
     focus(window)
     for name in names:
         run("key", "--delay", "60", name)
-        time.sleep(0.1)
 
 
 def type_text(window, text):
     focus(window)
     run("type", "--delay", "40", text)
-    time.sleep(0.1)
+
+
+def move(x, y):
+    """Moves the pointer and waits until X has it there."""
+    run("mousemove", x, y)
+    wait_until(lambda: run("getmouselocation", "--shell").stdout.split()[:2] == ["X=%d" % x, "Y=%d" % y], 10)
 
 
 def click(x, y, button=1):
-    run("mousemove", x, y)
-    time.sleep(0.15)
+    move(x, y)
     run("click", button)
-    time.sleep(0.15)
 
 
 def screenshot(path, window="root"):

@@ -3,6 +3,7 @@
 //   window_probe            the installer window: styles, rectangles, state, its two labels
 //   window_probe restore    the same, after restoring the installer window from the taskbar
 //   window_probe box TITLE  the visible top-level window titled TITLE: its child controls
+//   window_probe session    waits until the Wine session lists drive C: and has its desktop
 // The installer window is the dialog that has the two label children 1000 and 1001 (its title is empty).
 #include <windows.h>
 #include <shellapi.h>
@@ -120,6 +121,28 @@ int ProbeBox(const WCHAR* pszTitle)
     return 0;
 }
 
+// A new Wine session lists no drive until its mount manager has started, and its desktop comes
+// from a process of its own; a program started before both are there sees neither.
+int WaitForSession()
+{
+    const ULONGLONG ullDeadline = GetTickCount64() + 120000;
+    for (;;) {
+        bool bDrive = (GetLogicalDrives() & (1u << (L'C' - L'A'))) != 0;
+        DWORD dwDesktopProcess = 0;
+        GetWindowThreadProcessId(GetDesktopWindow(), &dwDesktopProcess);
+        HANDLE hDesktopProcess = OpenProcess(SYNCHRONIZE, FALSE, dwDesktopProcess);
+        bool bDesktop = hDesktopProcess != nullptr && WaitForSingleObject(hDesktopProcess, 0) == WAIT_TIMEOUT;
+        if (hDesktopProcess != nullptr)
+            CloseHandle(hDesktopProcess);
+        if ((bDrive && bDesktop) || GetTickCount64() > ullDeadline) {
+            Print(std::wstring(L"drive=") + (bDrive ? L"1" : L"0"));
+            Print(std::wstring(L"desktop=") + (bDesktop ? L"1" : L"0"));
+            return bDrive && bDesktop ? 0 : 1;
+        }
+        Sleep(100);
+    }
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
@@ -133,6 +156,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         nResult = ProbeInstaller(false);
     else if (nArgs == 2 && wcscmp(ppszArgs[1], L"restore") == 0)
         nResult = ProbeInstaller(true);
+    else if (nArgs == 2 && wcscmp(ppszArgs[1], L"session") == 0)
+        nResult = WaitForSession();
     else if (nArgs == 3 && wcscmp(ppszArgs[1], L"box") == 0)
         nResult = ProbeBox(ppszArgs[2]);
     LocalFree(ppszArgs);

