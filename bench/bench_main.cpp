@@ -266,6 +266,7 @@ int PlainCrc(const wchar_t* pszList, const wchar_t* pszSetupFolder, int nReps, b
 } // namespace
 
 const std::wstring g_strBaseUrl = BaseUrlFromEnvironment();
+const std::wstring g_strReleaseKey;
 
 int wmain(int argc, wchar_t** argv)
 {

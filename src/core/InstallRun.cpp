@@ -102,7 +102,7 @@ DWORD CSetupDlg::InstallPackages()
             continue;
         }
 
-        bool bDownloaded = DownloadToRecvBuffer(szUrl);
+        bool bDownloaded = DownloadToRecvBuffer(szUrl) && ReceivedMatchesRelease(entry.szName);
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"下载%s失败", entry.szName);
@@ -145,14 +145,17 @@ DWORD CSetupDlg::InstallPackages()
         PostProgress();
     }
 
-    DownloadUninstallFile();
+    // A replaced uninstaller is refused, and with it the run: nothing may register it.
+    if (!DownloadUninstallFile() && m_bReleaseRefused)
+        return 1;
     m_nProgress = 97;
     PostProgress();
 
     if (CheckFileCRC())
         return 0;
     LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
-    ShowError(L"校验失败");
+    if (!m_bReleaseRefused)
+        ShowError(L"校验失败");
     return 1;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/PackageEntry.h"
+#include "core/ReleaseCheck.h"
 #include "framework/Dialog.h"
 #include "support/WorkThread.h"
 #include "ui/MsgStatic.h"
@@ -53,6 +54,16 @@ public:
     // Fetches the URL into the cleared receive buffer, with the remembered proxy credentials and the
     // dialog window as owner; true for a complete body.
     bool DownloadToRecvBuffer(const WCHAR* pszUrl);
+
+    // Signed releases, in a build with a release key; without one each passes at once.
+    // Fetches release.sha256 and its signature and verifies them; a failure refuses the release.
+    bool FetchReleaseList();
+    // The received body is the one the signed list names (logged either way).
+    bool ReceivedMatchesRelease(const WCHAR* pszName);
+    // Every package the manifest names has a line; a missing one refuses the release.
+    bool ReleaseListsEveryPackage();
+    // Shows the red message of a refused release and notes the refusal for the steps that follow.
+    void RefuseRelease();
 
     // System integration.
     void WriteRegistry();
@@ -124,5 +135,7 @@ public:
     WCHAR m_szProxyPassword[64];
     std::set<int> m_setKinds;
     std::vector<PackageEntry> m_vecPackages;
+    CReleaseCheck m_release;
+    bool m_bReleaseRefused = false; // a served file was refused: the run fails with the release's message
     BYTE m_bAgreed;
 };
