@@ -116,7 +116,8 @@ class FileServer:
 
       script(name, step, ...)  the next requests for <name> answer with these steps, one per request,
                                then the file itself. A step is "404" (any status), "garbage" (200 with
-                               a body that is no zip archive) or "file", optionally preceded by "hold "
+                               a body that is no zip archive), "damaged" (the file with its first byte
+                               changed) or "file", optionally preceded by "hold "
       /EX/release/<name>       lets a held request for <name> (an earlier or a later one) go on
       /EX/arrived/<name>       answers once a held request for <name> has arrived (504 if none comes)
       requests(name)           how many requests for <name> arrived (control paths not counted)
@@ -172,8 +173,9 @@ class FileServer:
         if step == "garbage":
             return handler.send_body(200, GARBAGE)
         path = Path(self.folder or ".") / name
-        if step == "file" and self.folder is not None and path.is_file():
-            return handler.send_body(200, path.read_bytes())
+        if step in ("file", "damaged") and self.folder is not None and path.is_file():
+            body = path.read_bytes()
+            return handler.send_body(200, body if step == "file" else bytes([body[0] ^ 1]) + body[1:])
         code = int(step) if step.isdigit() else 404
         handler.send_body(code, b"status %d" % code)
 
