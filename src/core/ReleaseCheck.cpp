@@ -21,7 +21,7 @@ bool CReleaseCheck::Accept(const std::wstring& strKey, const BYTE* pList, int cb
     }
     BYTE signature[P256_SIGNATURE_BYTES];
     memcpy(signature, pSignature, sizeof(signature));
-    NTSTATUS status = VerifyP256(point, pList, static_cast<ULONG>(cbList), signature);
+    NTSTATUS status = VerifyP256(point, pList, static_cast<size_t>(cbList), signature);
     if (status == CNG_INVALID_SIGNATURE) {
         strReason = L"signature invalid";
         return false;
@@ -58,7 +58,7 @@ std::wstring CReleaseCheck::Compare(const WCHAR* pszName, const BYTE* pBody, int
     if (pLine->nSize != cbBody)
         return FormatString(L"size mismatch: %d bytes, listed %I64d", cbBody, pLine->nSize);
     BYTE digest[SHA256_BYTES];
-    NTSTATUS status = Sha256(pBody, static_cast<ULONG>(cbBody), digest);
+    NTSTATUS status = Sha256(pBody, static_cast<size_t>(cbBody), digest);
     if (!BCRYPT_SUCCESS(status))
         return FormatString(L"not hashed: CNG status 0x%08lX", static_cast<unsigned long>(status));
     return memcmp(digest, pLine->digest, sizeof(digest)) == 0 ? std::wstring() : L"hash mismatch";

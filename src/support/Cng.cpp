@@ -1,10 +1,11 @@
 #include "support/Cng.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/Handles.h"
 
-NTSTATUS Sha256(const BYTE* pData, ULONG cb, BYTE (&digest)[SHA256_BYTES])
+NTSTATUS Sha256(const BYTE* pData, size_t cb, BYTE (&digest)[SHA256_BYTES])
 {
     CBcryptAlg alg;
     NTSTATUS status = BCryptOpenAlgorithmProvider(alg.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
@@ -13,15 +14,19 @@ NTSTATUS Sha256(const BYTE* pData, ULONG cb, BYTE (&digest)[SHA256_BYTES])
     CBcryptHash hash;
     // Windows 7 and later allocate the hash object themselves when given none.
     status = BCryptCreateHash(alg.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0);
-    if (BCRYPT_SUCCESS(status))
-        status = BCryptHashData(hash.Get(), const_cast<PUCHAR>(pData), cb, 0);
+    // BCryptHashData takes a ULONG count: larger blocks go in slices.
+    for (size_t nDone = 0; BCRYPT_SUCCESS(status) && nDone < cb;) {
+        ULONG cbSlice = static_cast<ULONG>(std::min<size_t>(cb - nDone, 0x40000000));
+        status = BCryptHashData(hash.Get(), const_cast<PUCHAR>(pData + nDone), cbSlice, 0);
+        nDone += cbSlice;
+    }
     if (BCRYPT_SUCCESS(status))
         status = BCryptFinishHash(hash.Get(), digest, SHA256_BYTES, 0);
     return status;
 }
 
 NTSTATUS VerifyP256(
-    const BYTE (&point)[P256_POINT_BYTES], const BYTE* pData, ULONG cb, const BYTE (&signature)[P256_SIGNATURE_BYTES])
+    const BYTE (&point)[P256_POINT_BYTES], const BYTE* pData, size_t cb, const BYTE (&signature)[P256_SIGNATURE_BYTES])
 {
     BYTE digest[SHA256_BYTES];
     NTSTATUS status = Sha256(pData, cb, digest);

@@ -10,10 +10,10 @@ const ULONG P256_SIGNATURE_BYTES = 64; // r || s, 32 bytes each, big-endian: the
 const NTSTATUS CNG_INVALID_SIGNATURE = static_cast<NTSTATUS>(0xC000A000L);
 
 // The digest of cb bytes, or the failing call's status.
-NTSTATUS Sha256(const BYTE* pData, ULONG cb, BYTE (&digest)[SHA256_BYTES]);
+NTSTATUS Sha256(const BYTE* pData, size_t cb, BYTE (&digest)[SHA256_BYTES]);
 
 // 0 when signature is an ECDSA P-256 signature of the SHA-256 of the cb bytes by the key whose
 // uncompressed point is given; CNG_INVALID_SIGNATURE when it is not; another status when the key
 // cannot be used.
 NTSTATUS VerifyP256(
-    const BYTE (&point)[P256_POINT_BYTES], const BYTE* pData, ULONG cb, const BYTE (&signature)[P256_SIGNATURE_BYTES]);
+    const BYTE (&point)[P256_POINT_BYTES], const BYTE* pData, size_t cb, const BYTE (&signature)[P256_SIGNATURE_BYTES]);

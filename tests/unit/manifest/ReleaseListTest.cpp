@@ -86,7 +86,7 @@ protected:
     std::vector<BYTE> SignList(const CBcryptKey& key, const std::string& strList)
     {
         BYTE digest[SHA256_BYTES];
-        EXPECT_EQ(0, Sha256(reinterpret_cast<const BYTE*>(strList.data()), static_cast<ULONG>(strList.size()), digest));
+        EXPECT_EQ(0, Sha256(reinterpret_cast<const BYTE*>(strList.data()), strList.size(), digest));
         std::vector<BYTE> signature(P256_SIGNATURE_BYTES);
         ULONG cb = 0;
         EXPECT_EQ(0, BCryptSignHash(key.Get(), nullptr, digest, sizeof(digest), signature.data(), 64, &cb, 0));

@@ -18,9 +18,7 @@ const char kNoSigning[] = "this Windows build of mirevale-publish only checks si
 bool Sha256(const std::string& data, std::string& digest, std::string& error)
 {
     BYTE buffer[SHA256_BYTES];
-    const NTSTATUS status = data.size() > 0xFFFFFFFFULL
-        ? -1
-        : ::Sha256(reinterpret_cast<const BYTE*>(data.data()), static_cast<ULONG>(data.size()), buffer);
+    const NTSTATUS status = ::Sha256(reinterpret_cast<const BYTE*>(data.data()), data.size(), buffer);
     if (!BCRYPT_SUCCESS(status)) {
         error = "SHA-256 failed (CNG status " + std::to_string(static_cast<unsigned long>(status)) + ")";
         return false;
@@ -34,14 +32,13 @@ bool VerifySignature(
 {
     BYTE key[P256_POINT_BYTES];
     BYTE raw[P256_SIGNATURE_BYTES];
-    if (point.size() != sizeof key || signature.size() != sizeof raw || message.size() > 0xFFFFFFFFULL) {
+    if (point.size() != sizeof key || signature.size() != sizeof raw) {
         error = "signature invalid";
         return false;
     }
     std::memcpy(key, point.data(), sizeof key);
     std::memcpy(raw, signature.data(), sizeof raw);
-    const NTSTATUS status
-        = VerifyP256(key, reinterpret_cast<const BYTE*>(message.data()), static_cast<ULONG>(message.size()), raw);
+    const NTSTATUS status = VerifyP256(key, reinterpret_cast<const BYTE*>(message.data()), message.size(), raw);
     if (status == CNG_INVALID_SIGNATURE)
         error = "signature invalid";
     else if (!BCRYPT_SUCCESS(status))
