@@ -11,6 +11,8 @@
 //   wininet-stepwise URL REPS CHUNK the same into a block grown by 1 MiB per overflow, no reservation
 //   crc-plain LIST FOLDER REPS      CreateFile/ReadFile of each file in LIST (a filecrc.txt) and crc32
 //   crc-plain-zeroed LIST FOLDER REPS  the same with the whole block zero-filled before each file
+//   sha256 FILE REPS                the CNG SHA-256 a signed release costs per body, over FILE read
+//                                   into a block first
 //
 // One line of JSON per repetition on stdout.
 #include <windows.h>
@@ -28,6 +30,7 @@
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "net/HttpDownload.h"
+#include "support/Cng.h"
 
 #include <zlib.h>
 
@@ -263,6 +266,28 @@ int PlainCrc(const wchar_t* pszList, const wchar_t* pszSetupFolder, int nReps, b
     return 0;
 }
 
+int HashFile(const wchar_t* pszFile, int nReps)
+{
+    HANDLE hFile = CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size = {};
+    if (hFile == INVALID_HANDLE_VALUE || !GetFileSizeEx(hFile, &size))
+        return 1;
+    std::unique_ptr<BYTE[]> pBuffer(new (std::nothrow) BYTE[static_cast<size_t>(size.QuadPart)]);
+    DWORD cbRead = 0;
+    bool bRead = pBuffer && ReadFile(hFile, pBuffer.get(), static_cast<DWORD>(size.QuadPart), &cbRead, nullptr)
+        && cbRead == size.QuadPart;
+    CloseHandle(hFile);
+    for (int nRep = 1; bRead && nRep <= nReps; ++nRep) {
+        BYTE digest[SHA256_BYTES];
+        Memory before = ReadMemory();
+        double dStart = Now();
+        NTSTATUS status = Sha256(pBuffer.get(), cbRead, digest);
+        double dSeconds = Now() - dStart;
+        Report("sha256", nRep, dSeconds, BCRYPT_SUCCESS(status), cbRead, 0, before, ReadMemory());
+    }
+    return bRead ? 0 : 1;
+}
+
 } // namespace
 
 const std::wstring g_strBaseUrl = BaseUrlFromEnvironment();
@@ -281,9 +306,11 @@ int wmain(int argc, wchar_t** argv)
         return CheckCrc(argv[2], _wtoi(argv[3]));
     if ((strStage == L"crc-plain" || strStage == L"crc-plain-zeroed") && argc == 5)
         return PlainCrc(argv[2], argv[3], _wtoi(argv[4]), strStage == L"crc-plain-zeroed");
+    if (strStage == L"sha256" && argc == 4)
+        return HashFile(argv[2], _wtoi(argv[3]));
     fprintf(stderr,
         "usage: mirevale_bench.exe download URL REPS | unzip ARCHIVE FOLDER REPS | crc SETUP_FOLDER REPS\n"
         "       | wininet-ready|wininet-stepwise URL REPS CHUNK\n"
-        "       | crc-plain|crc-plain-zeroed FILECRC_TXT SETUP_FOLDER REPS\n");
+        "       | crc-plain|crc-plain-zeroed FILECRC_TXT SETUP_FOLDER REPS | sha256 FILE REPS\n");
     return 2;
 }

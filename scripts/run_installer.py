@@ -240,10 +240,10 @@ def release_key(pem=RELEASE_KEY):
     return pem, pub.read_text().strip()
 
 
-def keyed_installer(key_hex, arch="x86_64", base_url=None):
-    """Builds only the installer, for `arch`, with the public key compiled in, in build/main-job-<arch>
-    (the test builds stay unsigned); returns the program."""
-    build = SOURCE / "build" / ("main-job-" + arch)
+def keyed_installer(key_hex, arch="x86_64", base_url=None, build=None):
+    """Builds only the installer, for `arch`, with the public key compiled in, in `build` (by default
+    build/main-job-<arch>; the test builds stay unsigned); returns the program."""
+    build = build or SOURCE / "build" / ("main-job-" + arch)
     configure = ["cmake", "-S", str(SOURCE), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release", "-DMIREVALE_TESTS=OFF",
                  "-DCMAKE_TOOLCHAIN_FILE=%s" % (SOURCE / "cmake" / ("toolchain-%s.cmake" % arch)),
                  "-DMIREVALE_BASE_URL=" + (base_url or base_url_from_cache()), "-DMIREVALE_RELEASE_KEY=" + key_hex]
