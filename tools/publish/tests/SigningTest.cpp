@@ -21,23 +21,15 @@ std::string Digest(const std::string& data)
 TEST(ReleaseList, SortedByNameBytesAndReadBackAsWritten)
 {
     EXPECT_EQ(LowerHex(Digest("abc")), kAbcSha256);
-    const std::vector<ListedFile> files
-        = {{"core.zip", Digest("core"), 4}, {"UnInstall.exe", Digest("abc"), 3}, {"\xE4\xB8\xAD.zip", Digest(""), 0}};
-    const std::string text = ReleaseListFile(files);
-    EXPECT_EQ(text.substr(0, 83), kAbcSha256 + "  3  UnInstall.exe\n");
+    const std::string text = ReleaseListFile({{"core.zip", Digest("core"), 4}, {"UnInstall.exe", Digest("abc"), 3}});
+    EXPECT_EQ(text, kAbcSha256 + "  3  UnInstall.exe\n" + LowerHex(Digest("core")) + "  4  core.zip\n");
     std::vector<ListedFile> read;
     std::string error;
     ASSERT_TRUE(ParseReleaseList(text, read, error)) << error;
-    ASSERT_EQ(read.size(), 3u);
-    EXPECT_EQ(read[1].name, "core.zip");
     EXPECT_EQ(read[1].digest, Digest("core"));
-    EXPECT_EQ(read[2].size, 0u);
     for (const std::string& bad : {text.substr(1), text.substr(0, text.size() - 1), "\xEF\xBB\xBF" + text,
              text.substr(83) + text.substr(0, 83), text.substr(0, 83) + "\n"})
         EXPECT_FALSE(ParseReleaseList(bad, read, error)) << bad;
-    std::string point;
-    EXPECT_FALSE(ParsePublicKey("03" + std::string(128, '0'), point, error));
-    EXPECT_TRUE(ParsePublicKey("04" + std::string(128, 'f'), point, error));
 }
 
 TEST(SignedSource, RefusesEveryFileThatDiffersFromItsLine)
