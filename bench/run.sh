@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# bench/run.sh [--reps N] [--install-reps N] [--crc-reps N] [--seed N] [--no-extras] [--no-results]
+# bench/run.sh [--reps N] [--install-reps N] [--crc-reps N] [--signed-reps N] [--seed N] [--no-extras] [--no-results]
 # Install throughput and memory of the installer under Wine against curl, Info-ZIP unzip and zlib CRC-32,
 # and the cost of a signed release, on one machine in one run: publishes and signs a generated release
 # (about 300 MiB, 20 packages) into build/bench,
