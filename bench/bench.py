@@ -343,11 +343,6 @@ class Bench:
         zips = [r for r in self.server.requests(t_click - 1, t_exit + 1) if r[4].endswith(".zip")]
         big = [r for r in zips if r[4].endswith("/" + self.largest)]
         download = sum(r[1] for r in zips)
-        # A signed run hashes each body between the end of its download and its "matches" record.
-        matched = {r[len("[CSetupDlg::CheckRelease] "):-len(" matches")]: t for t, _, r in records
-                   if r.startswith("[CSetupDlg::CheckRelease] ") and r.endswith(" matches")}
-        hashing = sum(matched[uri.rsplit("/", 1)[-1]] - (start + seconds) for start, seconds, _, _, uri in zips
-                      if uri.rsplit("/", 1)[-1] in matched)
         return {
             "total": t_client - t_click,
             "click_to_first_record": t_start - t_click,
@@ -363,7 +358,6 @@ class Bench:
             "idle_ws": idle.get("VmRSS", 0),
             "peak_ws": hwm,
             "records": len(records),
-            "hashing": hashing,
         }
 
     def native_install_once(self):
@@ -410,8 +404,7 @@ class Bench:
         archive = self.release / self.largest
         hashed = self.wine_stage(self.args.reps, "sha256", windows_path(archive), 1)[0]
         native = [run_native(["openssl", "dgst", "-sha256", str(archive)])[0] for _ in range(self.args.reps)]
-        return ([p[0]["total"] for p in pairs], [p[1]["total"] for p in pairs], hashed, native,
-                [p[1]["hashing"] for p in pairs])
+        return [p[0]["total"] for p in pairs], [p[1]["total"] for p in pairs], hashed, native
 
     # -- stages alone ------------------------------------------------------------------------------
     def bench_exe(self, *args):
@@ -660,15 +653,16 @@ class Bench:
             "whole archive is held in the receive block, which stays at that size for the rest of the run."
             % (med(peak) / big),
         ]
-        unsigned_t, signed_t, hash_t, in_run = med(signed[0]), med(signed[1]), med(signed[2]), med(signed[4])
+        unsigned_t, signed_t, hash_t = med(signed[0]), med(signed[1]), med(signed[2])
+        paired = med([b - a for a, b in zip(signed[0], signed[1])])
         lines.append("- Signed releases: the installer with the release key took %.2f s against %.2f s without it "
-                     "(%+.0f%%; %d installations each, in turn, on the same signed release). Its extra work is the "
-                     "signature check and one SHA-256 of each body in the receive block before it is written: "
-                     "within the signed installations the packages' hashing took %.2f s (%.2f-%.2f; from the end of "
-                     "each download to its \"matches\" record), %.0f%% of the unsigned installation, for %.0f MiB of "
-                     "archives at the %.0f MiB/s of Wine's CNG (%s alone %.2f s; openssl natively %.2f s)."
-                     % (signed_t, unsigned_t, 100.0 * (signed_t - unsigned_t) / unsigned_t, len(signed[0]), in_run,
-                        min(signed[4]), max(signed[4]), 100.0 * in_run / unsigned_t,
+                     "(%d installations each, in turn, on the same signed release; the median of the differences "
+                     "within each pair, less exposed to the machine's other load, is %+.2f s, %+.0f%%). Its extra "
+                     "work is the "
+                     "signature check and one SHA-256 of each body in the receive block before it is written, "
+                     "%.0f MiB of archives, at the %.0f MiB/s of Wine's CNG alone (%s %.2f s in-process; openssl "
+                     "natively %.2f s)."
+                     % (signed_t, unsigned_t, len(signed[0]), paired, 100.0 * paired / unsigned_t,
                         sum(self.archive_sizes.values()) / MiB, big / MiB / hash_t, self.largest, hash_t,
                         med(signed[3])))
         if "stepwise" in alone:
