@@ -14,6 +14,9 @@
 // and, for a body that breaks off (bench/resume.py):
 //   attempts URL REPS RESUME        up to five HttpDownload attempts as the install worker makes them,
 //                                   continuing a cut-off body (RESUME 1) or starting each anew (RESUME 0)
+// and for a signed release:
+//   sha256 FILE REPS                the CNG SHA-256 a signed release costs per body, over FILE read
+//                                   into a block first
 //
 // One line of JSON per repetition on stdout.
 #include <windows.h>
@@ -32,6 +35,7 @@
 #include "core/SetupDlg.h"
 #include "net/DownloadState.h"
 #include "net/HttpDownload.h"
+#include "support/Cng.h"
 
 #include <zlib.h>
 
@@ -300,9 +304,32 @@ int PlainCrc(const wchar_t* pszList, const wchar_t* pszSetupFolder, int nReps, b
     return 0;
 }
 
+int HashFile(const wchar_t* pszFile, int nReps)
+{
+    HANDLE hFile = CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size = {};
+    if (hFile == INVALID_HANDLE_VALUE || !GetFileSizeEx(hFile, &size))
+        return 1;
+    std::unique_ptr<BYTE[]> pBuffer(new (std::nothrow) BYTE[static_cast<size_t>(size.QuadPart)]);
+    DWORD cbRead = 0;
+    bool bRead = pBuffer && ReadFile(hFile, pBuffer.get(), static_cast<DWORD>(size.QuadPart), &cbRead, nullptr)
+        && cbRead == size.QuadPart;
+    CloseHandle(hFile);
+    for (int nRep = 1; bRead && nRep <= nReps; ++nRep) {
+        BYTE digest[SHA256_BYTES];
+        Memory before = ReadMemory();
+        double dStart = Now();
+        NTSTATUS status = Sha256(pBuffer.get(), cbRead, digest);
+        double dSeconds = Now() - dStart;
+        Report("sha256", nRep, dSeconds, BCRYPT_SUCCESS(status), cbRead, 0, before, ReadMemory());
+    }
+    return bRead ? 0 : 1;
+}
+
 } // namespace
 
 const std::wstring g_strBaseUrl = BaseUrlFromEnvironment();
+const std::wstring g_strReleaseKey;
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -319,10 +346,12 @@ int wmain(int argc, wchar_t** argv)
         return CheckCrc(argv[2], _wtoi(argv[3]));
     if ((strStage == L"crc-plain" || strStage == L"crc-plain-zeroed") && argc == 5)
         return PlainCrc(argv[2], argv[3], _wtoi(argv[4]), strStage == L"crc-plain-zeroed");
+    if (strStage == L"sha256" && argc == 4)
+        return HashFile(argv[2], _wtoi(argv[3]));
     fprintf(stderr,
         "usage: mirevale_bench.exe download URL REPS | attempts URL REPS RESUME | unzip ARCHIVE FOLDER REPS\n"
         "       | crc SETUP_FOLDER REPS\n"
         "       | wininet-ready|wininet-stepwise URL REPS CHUNK\n"
-        "       | crc-plain|crc-plain-zeroed FILECRC_TXT SETUP_FOLDER REPS\n");
+        "       | crc-plain|crc-plain-zeroed FILECRC_TXT SETUP_FOLDER REPS | sha256 FILE REPS\n");
     return 2;
 }

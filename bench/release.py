@@ -118,8 +118,10 @@ def describe(packages, description, client_bin, icon):
     description.write_text("\n".join(lines) + "\n")
 
 
-def publish(publisher, description, output):
-    subprocess.run([str(publisher), str(description), str(output)], check=True,
+def publish(publisher, description, output, key=None):
+    """Publishes the release; with a private key file also its signed list."""
+    sign = ["--sign", str(key)] if key else []
+    subprocess.run([str(publisher)] + sign + [str(description), str(output)], check=True,
                    stdout=subprocess.DEVNULL)
 
 

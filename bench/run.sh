@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# bench/run.sh [--reps N] [--install-reps N] [--crc-reps N] [--seed N] [--no-extras] [--no-results]
+# bench/run.sh [--reps N] [--install-reps N] [--crc-reps N] [--signed-reps N] [--seed N] [--no-extras] [--no-results]
 # Install throughput and memory of the installer under Wine against curl, Info-ZIP unzip and zlib CRC-32,
-# on one machine in one run: publishes a generated release (about 300 MiB, 20 packages) into build/bench,
+# and the cost of a signed release, on one machine in one run: publishes and signs a generated release
+# (about 300 MiB, 20 packages) into build/bench,
 # serves it with nginx on loopback, times the complete installation through the window and each stage
 # alone, prints the table with the ratios and writes it to bench/RESULTS.md. About 5 minutes on two cores,
 # of which about 70 s go to the download without the reservation and the zero-fill comparison (--no-extras).

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, publishes the sample release, serves it at the
-# installer's built-in base URL and runs the installer under Wine in out/prefix, then reports what the
-# installation left behind (scripts/run_installer.py does that part).
+# The main job: installs what is missing, builds, then (scripts/run_installer.py) builds the installer with
+# the sample release's public key, publishes and signs the sample release, serves it at the installer's
+# built-in base URL, runs the installer under Wine in out/prefix and reports what the installation left.
 #   scripts/run.sh            fresh prefix, one installation
 #   scripts/run.sh --again    one more installation over the one in out/prefix
 #   scripts/run.sh --twice    fresh prefix, installation, then a second one over it

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The main job's driving logic: publishes the sample release, serves it with nginx at the installer's
-built-in base URL, runs build/x86_64/MirevaleSetup.exe under Wine in a prefix of its own, clicks install
-(or lets a person click on their display) and reports what the installation left behind.
+"""The main job's driving logic: builds the installer with the sample release's public key (the key is
+kept in build/release-key, made on first use), publishes and signs the sample release, serves it with
+nginx at the installer's built-in base URL, runs that installer under Wine in a prefix of its own,
+clicks install (or lets a person click on their display) and reports what the installation left behind.
 
 scripts/run.sh calls this after setting up and building; tests/e2e/test_main_job.py runs it headless.
 
@@ -41,7 +42,7 @@ import harness  # noqa: E402  (tests/e2e, found through sys.path)
 import xdo  # noqa: E402
 
 BUILD = harness.BUILD
-INSTALLER = BUILD / "MirevaleSetup.exe"
+RELEASE_KEY = SOURCE / "build" / "release-key" / "sample-release.pem"
 PUBLISH_SAMPLE = SOURCE / "tools" / "publish" / "publish-sample.sh"
 PUBLISHER = Path(os.environ.get("MIREVALE_PUBLISH", SOURCE / "build" / "native" / "mirevale-publish"))
 
@@ -66,8 +67,12 @@ FAILURE_RECORDS = [re.compile(p) for p in (
     r"\[CSetupDlg::Execute\] \S+ name outside the temp folder$",
     r"\[CSetupDlg::Run\] CreateThread error",
     r"install stopped by an unexpected error",
+    r"\[CSetupDlg::CheckRelease\] (\S+ not listed|(release\.sha256\S*|built-in key|orbsetup\.txt|UnInstall\.exe"
+    r"|filecrc\.txt) (?!matches|signature valid))",
 )]
-STARTED_RECORD = "[CSetupDlg::Execute] start download"
+STARTED_RECORD = " start download  "  # the signed list's download, or the manifest's
+SIGNATURE_RECORD = re.compile(r"\[CSetupDlg::CheckRelease\] release\.sha256 signature valid, (\d+) files listed$")
+MATCH_RECORD = re.compile(r"\[CSetupDlg::CheckRelease\] (.+) matches$")
 COMPLETED_RECORD = "[CSetupDlg::WriteRegistry] UninstallString"
 CRC_RECORD = re.compile(r"\[CSetupDlg::CheckFileCRC\] (.+) loacalCRC=(\d+), netCRC=(\d+)$")
 DOWNLOAD_RECORD = re.compile(r"\[CSetupDlg::Execute\] download (\S+) sccuss filesize=(\d+)$")
@@ -221,18 +226,54 @@ def client_processes(prefix, program=b"iqorremote.exe"):
 
 
 # ---------------------------------------------------------------------------------------------------
+# The signing key and the installer built with it.
+
+def release_key(pem=RELEASE_KEY):
+    """The sample release's private key and its public key's hex, made by the publisher on first use. It
+    lives in the build tree like any other generated file and is never committed."""
+    pub = pem.with_suffix(".pub")
+    if not pem.is_file():
+        pem.parent.mkdir(parents=True, exist_ok=True)
+        proc = subprocess.run([str(PUBLISHER), "keygen", str(pem)], capture_output=True, text=True)
+        if proc.returncode != 0:
+            raise Unusable("mirevale-publish keygen %s failed: %s" % (pem, proc.stderr.strip()))
+        pub.write_text(proc.stdout)
+        say("made the sample release's key %s (public key in %s)" % (pem, pub))
+    if not pub.is_file():
+        raise Unusable("%s has no public key file %s: remove the key to make a new one" % (pem, pub))
+    return pem, pub.read_text().strip()
+
+
+def keyed_installer(key_hex, arch="x86_64", base_url=None, build=None):
+    """Builds only the installer, for `arch`, with the public key compiled in, in `build` (by default
+    build/main-job-<arch>; the test builds stay unsigned); returns the program."""
+    build = build or SOURCE / "build" / ("main-job-" + arch)
+    configure = ["cmake", "-S", str(SOURCE), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release", "-DMIREVALE_TESTS=OFF",
+                 "-DCMAKE_TOOLCHAIN_FILE=%s" % (SOURCE / "cmake" / ("toolchain-%s.cmake" % arch)),
+                 "-DMIREVALE_BASE_URL=" + (base_url or base_url_from_cache()), "-DMIREVALE_RELEASE_KEY=" + key_hex]
+    say("building the installer with the release key in %s" % build)
+    for command in (configure, ["cmake", "--build", str(build), "--target", "MirevaleSetup", "-j", str(os.cpu_count())]):
+        proc = subprocess.run(command, capture_output=True, text=True)
+        if proc.returncode != 0:
+            raise Unusable("%s failed:\n%s%s" % (" ".join(command), proc.stdout[-3000:], proc.stderr[-3000:]))
+    return build / "MirevaleSetup.exe"
+
+
+# ---------------------------------------------------------------------------------------------------
 # Peers: the release and its server.
 
-def publish(release):
-    say("publishing the sample release into %s" % release)
-    proc = subprocess.run([str(PUBLISH_SAMPLE), str(release), str(BUILD)], capture_output=True, text=True)
+def publish(release, pem, key_hex):
+    say("publishing the sample release into %s, signed with %s" % (release, pem))
+    proc = subprocess.run([str(PUBLISH_SAMPLE), str(release), str(BUILD), "--sign", str(pem)],
+                          capture_output=True, text=True)
     if proc.returncode != 0:
         raise Unusable("publish-sample.sh failed (%d):\n%s%s" % (proc.returncode, proc.stdout, proc.stderr))
-    check(release)
+    check(release, key_hex)
+    say("release signature: valid (key %s)" % key_hex)
 
 
-def check(where):
-    proc = subprocess.run([str(PUBLISHER), "--check", str(where)], capture_output=True, text=True)
+def check(where, key_hex):
+    proc = subprocess.run([str(PUBLISHER), "--check", str(where), "--key", key_hex], capture_output=True, text=True)
     lines = (proc.stdout + proc.stderr).splitlines()
     for line in lines if proc.returncode != 0 else lines[-1:]:
         say("  --check " + line)
@@ -381,8 +422,8 @@ def shot(path, window):
         return None
 
 
-def run_installer(prefix, out, number, headless, timeout):
-    """One run of the installer in `prefix`; returns what was seen, then the prefix's wineserver stopped."""
+def run_installer(installer, prefix, out, number, headless, timeout):
+    """One run of `installer` in `prefix`; returns what was seen, then the prefix's wineserver stopped."""
     shots = out / "screenshots"
     shots.mkdir(parents=True, exist_ok=True)
     for old in shots.glob("run%d-*.png" % number):
@@ -396,7 +437,7 @@ def run_installer(prefix, out, number, headless, timeout):
     seen = {"run": number, "prefix": str(prefix), "screenshots": {}, "clicked": False}
     started = time.monotonic()
     with open(logs / ("run%d-wine.txt" % number), "wb") as wine_out:
-        proc = harness.wine_popen(prefix, [INSTALLER], stdout=wine_out, stderr=subprocess.STDOUT)
+        proc = harness.wine_popen(prefix, [installer], stdout=wine_out, stderr=subprocess.STDOUT)
     try:
         window = installer_window(proc, 120)
         seen["window"] = window is not None
@@ -498,6 +539,11 @@ def examine(prefix, release, seen):
     seen["files"] = [str(p.relative_to(setup)).replace("/", "\\") for p in files]
     seen["packages"] = [(m.group(1).rsplit("/", 1)[-1], int(m.group(2)))
                         for m in (DOWNLOAD_RECORD.search(l) for l in lines) if m]
+    signature = [m.group(1) for m in (SIGNATURE_RECORD.search(l) for l in lines) if m]
+    seen["signature_listed"] = int(signature[0]) if signature else None
+    seen["signature_matched"] = [m.group(1) for m in (MATCH_RECORD.search(l) for l in lines) if m]
+    if seen["signature_listed"] is None:
+        problems.append("the installer did not verify the release's signature")
 
     listed = crc_list((Path(release) / "filecrc.txt").read_bytes())
     checked = {}
@@ -558,6 +604,11 @@ def report(seen):
         say("installer:   no window; process ended with exit code %s" % seen.get("exit_code"))
     if seen.get("failure"):
         say("failure:     " + seen["failure"].split("]", 2)[-1])
+    if seen["signature_listed"] is None:
+        say("signature:   NOT verified by the installer")
+    else:
+        say("signature:   the installer verified release.sha256 (%d files listed); matched: %s"
+            % (seen["signature_listed"], ", ".join(seen["signature_matched"]) or "none"))
     say("packages:    " + (", ".join("%s (%d bytes)" % p for p in seen["packages"]) or "none downloaded"))
     say("files:       %d installed under C:\\Larkspire (%s)"
         % (len(seen["files"]), rel(host_path(Path(seen["prefix"]), r"C:\Larkspire"))))
@@ -719,8 +770,6 @@ def main(argv=None):
     try:
         if not os.environ.get("DISPLAY"):
             raise Unusable("no DISPLAY: source scripts/xvfb.sh first (scripts/run.sh does)")
-        if not INSTALLER.is_file():
-            raise Unusable("%s is missing: build first (scripts/build.sh)" % INSTALLER)
         if args.uninstall:
             if not prefix.exists():
                 raise Unusable("--uninstall needs an installation in %s: run without --uninstall first" % prefix)
@@ -730,20 +779,22 @@ def main(argv=None):
             say()
             say("main job: %s (uninstall; work folder %s)" % ("done" if not seen["left"] else "FAILED", out))
             return 0 if not seen["left"] else 1
-        base_url = base_url_from_cache()
-        say("installer:   %s, built-in base URL %s" % (INSTALLER, base_url))
         if args.again and not host_path(prefix, r"C:\Larkspire").is_dir():
             raise Unusable("--again needs an earlier installation in %s: run without --again first" % prefix)
+        base_url = base_url_from_cache()
+        pem, key_hex = release_key()
+        installer = keyed_installer(key_hex, base_url=base_url)
+        say("installer:   %s, built-in base URL %s, release key %s" % (installer, base_url, key_hex))
         release = out / "release"
-        publish(release)
+        publish(release, pem, key_hex)
         with serve(release, base_url, out / "nginx", args.wait_port):
-            check(base_url)
+            check(base_url, key_hex)
             if args.again:
                 say("installing again over the installation in %s" % prefix)
             else:
                 fresh_prefix(prefix)
             for number in ((1, 2) if args.twice else (1,)):
-                seen = run_installer(prefix, out, number, args.headless, args.timeout)
+                seen = run_installer(installer, prefix, out, number, args.headless, args.timeout)
                 examine(prefix, release, seen)
                 report(seen)
                 results.append(seen)

@@ -15,7 +15,7 @@ packages=(
   nginx-light squid apache2-utils
   curl unzip openssl
   fonts-noto-cjk python3-fonttools
-  zlib1g-dev libminizip-dev
+  zlib1g-dev libminizip-dev libssl-dev openssl
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -7,6 +7,7 @@
 static Gdiplus::GdiplusStartupInput s_gdiplusStartupInput;
 CSetupApp theApp;
 const std::wstring g_strBaseUrl = MIREVALE_BASE_URL;
+const std::wstring g_strReleaseKey = MIREVALE_RELEASE_KEY;
 ULONG_PTR g_gdiplusToken = 0;
 
 BOOL CSetupApp::InitInstance()

@@ -17,6 +17,10 @@ BOOL CSetupDlg::CheckFileCRC()
     std::wstring strUrl = FormatString(L"%sfilecrc.txt", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %s", strUrl.c_str());
     bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str());
+    if (bDownloaded && !ReceivedMatchesRelease(L"filecrc.txt")) {
+        RefuseRelease();
+        return FALSE;
+    }
     if (!bDownloaded || m_nRecvLen < 3) {
         LogError(L"[CSetupDlg::CheckFileCRC] download filecrc.txt failed");
         return FALSE;

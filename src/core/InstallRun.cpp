@@ -117,7 +117,7 @@ DWORD CSetupDlg::InstallPackages()
             continue;
         }
 
-        bool bDownloaded = DownloadPackage(szUrl, nIndex, nCount, package);
+        bool bDownloaded = DownloadPackage(szUrl, nIndex, nCount, package) && ReceivedMatchesRelease(entry.szName);
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"下载%s失败", entry.szName);
@@ -164,7 +164,9 @@ DWORD CSetupDlg::InstallPackages()
     // package, the uninstaller download or the check ends the run as well.
     if (WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
         return 1;
-    DownloadUninstallFile();
+    // A replaced uninstaller is refused, and with it the run: nothing may register it.
+    if (!DownloadUninstallFile() && m_bReleaseRefused)
+        return 1;
     if (WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
         return 1;
     m_nProgress = 97;
@@ -173,7 +175,8 @@ DWORD CSetupDlg::InstallPackages()
     if (CheckFileCRC())
         return WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0 ? 1 : 0;
     LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
-    ShowError(L"校验失败");
+    if (!m_bReleaseRefused)
+        ShowError(L"校验失败");
     return 1;
 }
 

@@ -20,12 +20,18 @@ bool CSetupDlg::Execute(int* pnCount)
         ShowError(L"下载Setupconfig.txt失败");
         return false;
     }
+    if (!FetchReleaseList())
+        return false;
     LogNormal(L"[CSetupDlg::Execute] start download  %s", szUrl);
 
     bool bDownloaded = DownloadToRecvBuffer(szUrl);
     if (!bDownloaded) {
         ShowError(L"下载Setupconfig.txt失败");
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+        return false;
+    }
+    if (!ReceivedMatchesRelease(L"orbsetup.txt")) {
+        RefuseRelease();
         return false;
     }
     if (m_nRecvLen < 3) {
@@ -44,6 +50,8 @@ bool CSetupDlg::Execute(int* pnCount)
         LogError(L"[CSetupDlg::Execute]Setupconfig.txt no content");
         return false;
     }
+    if (!ReleaseListsEveryPackage())
+        return false;
     LogNormal(L"[CSetupDlg::Execute] download orbsetup.txt sccuss");
     if (pnCount != nullptr)
         *pnCount = static_cast<int>(m_vecPackages.size());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/PackageEntry.h"
+#include "core/ReleaseCheck.h"
 #include "framework/Dialog.h"
 #include "support/WorkThread.h"
 #include "ui/MsgStatic.h"
@@ -59,6 +60,16 @@ public:
     // rest of a body that the package's previous attempt broke off, or a whole one, with the progress
     // following its bytes within the package's share.
     bool DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPackageDownload& package);
+
+    // Signed releases, in a build with a release key; without one each passes at once.
+    // Fetches release.sha256 and its signature and verifies them; a failure refuses the release.
+    bool FetchReleaseList();
+    // The received body is the one the signed list names (logged either way).
+    bool ReceivedMatchesRelease(const WCHAR* pszName);
+    // Every package the manifest names has a line; a missing one refuses the release.
+    bool ReleaseListsEveryPackage();
+    // Shows the red message of a refused release and notes the refusal for the steps that follow.
+    void RefuseRelease();
 
     // System integration.
     void WriteRegistry();
@@ -134,5 +145,7 @@ public:
     WCHAR m_szProxyPassword[64];
     std::set<int> m_setKinds;
     std::vector<PackageEntry> m_vecPackages;
+    CReleaseCheck m_release;
+    bool m_bReleaseRefused = false; // a served file was refused: the run fails with the release's message
     BYTE m_bAgreed;
 };

@@ -15,6 +15,10 @@ BOOL CSetupDlg::DownloadUninstallFile()
         LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
         return FALSE;
     }
+    if (!ReceivedMatchesRelease(L"UnInstall.exe")) {
+        RefuseRelease();
+        return FALSE;
+    }
     LogNormal(L"[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss");
 
     // m_szDriveRoot ends in a backslash: the doubled separator is read as one.

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 #include <wininet.h>
 
@@ -88,12 +89,31 @@ struct GdiObjectTraits {
     static void Close(Type h) { DeleteObject(h); }
 };
 
+struct BcryptAlgTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct BcryptKeyTraits {
+    using Type = BCRYPT_KEY_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { BCryptDestroyKey(h); }
+};
+struct BcryptHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { BCryptDestroyHash(h); }
+};
+
 using CKernelHandle = CUniqueHandle<KernelHandleTraits>; // events, threads, processes, tokens
 using CFileHandle = CUniqueHandle<FileHandleTraits>; // CreateFile, CreateToolhelp32Snapshot
 using CFindHandle = CUniqueHandle<FindHandleTraits>; // FindFirstFile
 using CRegKey = CUniqueHandle<RegKeyTraits>;
 using CInternetHandle = CUniqueHandle<InternetHandleTraits>;
 using CGdiObject = CUniqueHandle<GdiObjectTraits>;
+using CBcryptAlg = CUniqueHandle<BcryptAlgTraits>;
+using CBcryptKey = CUniqueHandle<BcryptKeyTraits>;
+using CBcryptHash = CUniqueHandle<BcryptHashTraits>;
 
 // Owner of one COM interface pointer.
 template <typename T> class CComPtr {

@@ -13,6 +13,15 @@ static std::wstring TestBaseUrl()
 
 const std::wstring g_strBaseUrl = TestBaseUrl();
 
+// Signed mode when the test gives a key (MIREVALE_TEST_RELEASE_KEY), so that one build runs both.
+static std::wstring TestReleaseKey()
+{
+    const wchar_t* psz = _wgetenv(L"MIREVALE_TEST_RELEASE_KEY");
+    return psz != nullptr ? psz : L"";
+}
+
+const std::wstring g_strReleaseKey = TestReleaseKey();
+
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);

@@ -117,10 +117,11 @@ class FileServer:
 
       script(name, step, ...)  the next requests for <name> answer with these steps, one per request,
                                then the file itself. A step is "404" (any status), "garbage" (200 with
-                               a body that is no zip archive), "file", "whole" (the file, whatever
-                               range was asked for), "cut P" (the file's answer, ended with the
-                               connection at P% of the file) or "slow S" (the file's answer spread over
-                               S seconds), optionally preceded by "hold "
+                               a body that is no zip archive), "file", "damaged" (the file with its
+                               first byte changed), "whole" (the file, whatever range was asked for),
+                               "cut P" (the file's answer, ended with the connection at P% of the
+                               file) or "slow S" (the file's answer spread over S seconds), optionally
+                               preceded by "hold "
       /EX/release/<name>       lets a held request for <name> (an earlier or a later one) go on;
                                release(name) from the test's side
       /EX/arrived/<name>       answers once a held request for <name> has arrived (504 if none comes);
@@ -197,7 +198,7 @@ class FileServer:
             return handler.send_body(200, GARBAGE)
         path = Path(self.folder or ".") / name
         kind, _, arg = step.partition(" ")
-        if kind in ("file", "whole", "cut", "slow") and self.folder is not None and path.is_file():
+        if kind in ("file", "damaged", "whole", "cut", "slow") and self.folder is not None and path.is_file():
             return self._send_file(handler, name, path, kind, arg)
         code = int(step) if step.isdigit() else 404
         handler.send_body(code, b"status %d" % code)
@@ -205,6 +206,8 @@ class FileServer:
     def _send_file(self, handler, name, path, kind, arg):
         body = path.read_bytes()
         etag = '"%x-%x"' % (path.stat().st_mtime_ns, len(body))  # as nginx makes it, to the nanosecond
+        if kind == "damaged":
+            body = bytes([body[0] ^ 1]) + body[1:]
         asked = handler.headers.get("Range")
         with self._lock:
             self._ranges.setdefault(name, []).append(asked)

@@ -4,6 +4,7 @@ Wine prefixes copied from the build's template, and running Windows programs und
 Everything binds 127.0.0.1 on ports chosen free, and lives in a scratch folder of the build tree."""
 
 import contextlib
+import hashlib
 import os
 import shutil
 import socket
@@ -186,6 +187,45 @@ dns_nameservers 127.0.0.1
         yield f"127.0.0.1:{port}"
     finally:
         _stop(proc)
+
+
+def release_key(folder):
+    """A P-256 key made by the openssl command line for this run, never kept: (PEM file, public key hex)."""
+    pem = Path(folder) / "release-key.pem"
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", str(pem)], check=True)
+    der = subprocess.run(["openssl", "ec", "-in", str(pem), "-pubout", "-outform", "DER"], check=True,
+                         capture_output=True).stdout
+    return pem, der[-65:].hex()  # a P-256 SubjectPublicKeyInfo ends in the uncompressed point
+
+
+def raw_signature(der):
+    """OpenSSL's DER signature (SEQUENCE of INTEGER r, INTEGER s) as the r || s that CNG takes."""
+    raw, at = b"", 2
+    for _ in range(2):
+        length = der[at + 1]
+        raw += int.from_bytes(der[at + 2:at + 2 + length], "big").to_bytes(32, "big")
+        at += 2 + length
+    return raw
+
+
+def sign_release(folder, pem, leave_out=()):
+    """Lists every served file of `folder` but `leave_out` in release.sha256 and signs it with
+    `openssl dgst`, as a deployment without the publisher would."""
+    folder = Path(folder)
+    names = sorted((p.name for p in folder.iterdir() if p.is_file() and not p.name.startswith("release.sha256")
+                    and p.name not in leave_out), key=lambda n: n.encode())
+    text = "".join("%s  %d  %s\n" % (hashlib.sha256((folder / n).read_bytes()).hexdigest(),
+                                      (folder / n).stat().st_size, n) for n in names).encode()
+    (folder / "release.sha256").write_bytes(text)
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(pem)], input=text, check=True,
+                         capture_output=True).stdout
+    (folder / "release.sha256.sig").write_bytes(raw_signature(der))
+
+
+def log_texts(prefix):
+    """The texts of the records of the prefix's installer log C:\\temp\\log.txt."""
+    lines = utf16_lines((c_drive(prefix) / "temp" / "log.txt").read_bytes())
+    return [line.split("]", 2)[2] for line in lines if line.count("]") >= 2]
 
 
 def wine_env(prefix, extra=None):

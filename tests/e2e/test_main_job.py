@@ -1,7 +1,7 @@
-"""The main job end to end, as scripts/run.sh runs it headless: the sample release published and served
-by nginx at the installer's built-in base URL, the x86_64 installer started under Wine in a fresh prefix
-on a private Xvfb, install clicked, then a second installation over the first in the same prefix, and
-then --uninstall, which removes it with the registered uninstaller.
+"""The main job end to end, as scripts/run.sh runs it headless: the sample release published, signed and
+served by nginx at the installer's built-in base URL, the x86_64 installer built with the release's key
+started under Wine in a fresh prefix on a private Xvfb, install clicked, then a second installation over
+the first in the same prefix, and then --uninstall, which removes it with the registered uninstaller.
 
 The built-in base URL has a fixed port, which other tests may serve at the same time: as root the job runs
 in a network namespace of its own; otherwise the driver waits for the port (and serialises with other
@@ -81,6 +81,11 @@ class MainJobTest(unittest.TestCase):
         self.assertTrue(run["completed"], output)
         self.assertTrue(run["client_window"], "the client window titled Mirevale did not appear\n" + output)
         self.assertEqual([], run["problems"], output)
+        self.assertIn("release signature: valid (key ", output)
+        # The installer verified the signed list and matched every file it used against it.
+        self.assertEqual(len((self.release / "release.sha256").read_text().splitlines()), run["signature_listed"])
+        used = {"orbsetup.txt", "UnInstall.exe", "filecrc.txt"} | {name for name, _ in run["packages"]}
+        self.assertEqual(sorted(used), sorted(run["signature_matched"]), output)
 
         listed = run_installer.crc_list((self.release / "filecrc.txt").read_bytes())
         names = [name for name, _ in listed]

@@ -95,9 +95,9 @@ class RunTest(unittest.TestCase):
         harness.stop_wineserver(cls.prefix)
         shutil.rmtree(cls.prefix.parent, ignore_errors=True)
 
-    def peer(self, base, case):
-        code, out = harness.run_peer_tests(self.prefix, "run", case, env={"MIREVALE_TEST_BASE_URL": base},
-                                           timeout=300)
+    def peer(self, base, case, key=""):
+        env = {"MIREVALE_TEST_BASE_URL": base, "MIREVALE_TEST_RELEASE_KEY": key}
+        code, out = harness.run_peer_tests(self.prefix, "run", case, env=env, timeout=300)
         self.assertEqual(0, code, out)
         self.assertIn("[  PASSED  ] 1 test", out)
 
@@ -276,6 +276,69 @@ class RunTest(unittest.TestCase):
         (no_entries.folder / "orbsetup.txt").write_bytes(served_text(["p01.zip;1", "p01.zip;1;1;1"]))
         with harness.nginx(no_entries.finish()) as base:
             self.peer(base, "RunOutcomeTest.ManifestWithoutEntriesEndsTheRunBeforeAnythingIsRemoved")
+
+    def test_signed_releases(self):
+        pem, key = harness.release_key(harness.scratch("run-key"))
+        other, _ = harness.release_key(harness.scratch("run-other-key"))
+
+        def signed(tag, spoil=None, entries=None, leave_out=()):
+            release = packages("signed-" + tag, (1, 2), entries or [installed(1), installed(2)])
+            folder = release.finish()
+            harness.sign_release(folder, pem, leave_out)
+            if spoil:
+                spoil(release, folder)
+            return folder
+
+        def write(name, data):
+            return lambda release, folder: (folder / name).write_bytes(data)
+
+        def package_changed(release, folder):
+            # One byte of data\p02.dat changed, with a CRC list to match: only the signature tells.
+            files = package_files(2)
+            files["data\\p02.dat"] = b"P" + files["data\\p02.dat"][1:]  # the archive keeps its size
+            release.crc_lines = []
+            release.package("p01.zip", package_files(1))
+            release.package("p02.zip", files)
+            release.finish()
+
+        def package_renewed(release, folder):
+            # A newer p02.zip beside the release's old list, as a deployment copied half-way leaves it.
+            release.package("p02.zip", dict(package_files(2), **{"data\\p02-new.dat": b"new"}))
+
+        manifest = served_text(["p01.zip;0;1", "p02.zip;9;1"])
+        refusals = [
+            ("RefusedListOrManifestChangesNothing", "release.sha256.sig signature invalid",
+             signed("other-key", lambda r, f: harness.sign_release(f, other))),
+            ("RefusedListOrManifestChangesNothing", "release.sha256.sig malformed: 63 bytes, not 64",
+             signed("short-sig", lambda r, f: (f / "release.sha256.sig").write_bytes(
+                 (f / "release.sha256.sig").read_bytes()[:63]))),
+            ("RefusedListOrManifestChangesNothing", "release.sha256.sig download failed",
+             signed("no-sig", lambda r, f: (f / "release.sha256.sig").unlink())),
+            ("RefusedListOrManifestChangesNothing", "orbsetup.txt hash mismatch",
+             signed("manifest", write("orbsetup.txt", manifest))),
+            ("RefusedListOrManifestChangesNothing", "p02.zip not listed", signed("unlisted", leave_out=("p02.zip",))),
+            ("RefusedPackageIsNeverWrittenOrExtracted", "p02.zip hash mismatch", signed("package", package_changed)),
+            ("RefusedPackageIsNeverWrittenOrExtracted", "p02.zip size mismatch", signed("old-list", package_renewed)),
+            ("RefusedFileAfterThePackagesEndsTheRunUnregistered", "UnInstall.exe hash mismatch",
+             signed("uninstaller", write("UnInstall.exe", UNINSTALLER.replace(b"stand-in", b"replaced")))),
+            ("RefusedFileAfterThePackagesEndsTheRunUnregistered", "filecrc.txt size mismatch",
+             signed("crc-list", write("filecrc.txt", served_text(["data\\p01.dat;1"])))),
+        ]
+        p02_requests = {"RefusedListOrManifestChangesNothing": 0, "RefusedPackageIsNeverWrittenOrExtracted": 5,
+                        "RefusedFileAfterThePackagesEndsTheRunUnregistered": 1}
+        uninstaller = harness.c_drive(self.prefix) / "Larkspire" / "UnInstall.exe"
+        with file_server() as server:
+            server.reset(signed("complete"))
+            server.script("p01.zip", "damaged")
+            self.peer(server.base, "RunSignedTest.DamagedPackageIsRetriedAndTheSignedReleaseInstalls", key)
+            self.assertEqual(2, server.requests("p01.zip"))
+            for case, record, folder in refusals:
+                server.reset(folder)
+                self.peer(server.base, "RunSignedTest." + case, key)
+                texts = harness.log_texts(self.prefix)
+                self.assertTrue(any(t.startswith("[CSetupDlg::CheckRelease] " + record) for t in texts), folder)
+                self.assertEqual(p02_requests[case], server.requests("p02.zip"), folder)
+                self.assertEqual("filecrc" in record, uninstaller.exists(), folder)
 
     def test_complete_runs(self):
         complete = packages("complete", range(1, 4), [installed(1), installed(2, kind=2), installed(3)]).finish()

@@ -428,3 +428,9 @@ void RunTest::ExpectFailureShown(const std::wstring& strMessage)
     EXPECT_TRUE(last.bStatusVisible);
     EXPECT_FALSE(m_dlg->m_bConfirmClose.load());
 }
+
+void RunTest::MakeOldInstallation()
+{
+    ASSERT_TRUE(CreateDirectoryW(INSTALL_FOLDER, nullptr));
+    ASSERT_TRUE(WriteFileBytes(OLD_FILE, "old", 3));
+}

@@ -109,6 +109,7 @@ std::wstring DesktopLinkPath();
 std::wstring StartMenuFolder();
 const WCHAR UNINSTALL_KEY[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane Client";
 bool FileExists(const std::wstring& strPath);
+const std::wstring OLD_FILE = std::wstring(INSTALL_FOLDER) + L"\\old.txt";
 
 // Each case starts from a machine without any installation, with an installer for kinds 1 and 2.
 class RunTest : public testing::Test {
@@ -120,6 +121,8 @@ protected:
     void ExpectNoCompletion();
     // The failure message is shown in red in the visible status label, and closing asks nothing.
     void ExpectFailureShown(const std::wstring& strMessage);
+    // An install folder with OLD_FILE in it, as an earlier installation leaves it.
+    void MakeOldInstallation();
 
     std::unique_ptr<CObservedSetupDlg> m_dlg;
 };

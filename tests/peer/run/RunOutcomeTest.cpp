@@ -13,8 +13,6 @@
 
 namespace {
 
-const std::wstring OLD_FILE = std::wstring(INSTALL_FOLDER) + L"\\old.txt";
-
 class RunOutcomeTest : public RunTest {
 protected:
     // A manifest failure: only the message, and the old install folder untouched.
@@ -26,11 +24,6 @@ protected:
         EXPECT_TRUE(m_dlg->ProgressPosts().empty());
         EXPECT_TRUE(FileExists(OLD_FILE)) << "the install folder is removed only after the manifest";
         ExpectNoCompletion();
-    }
-    void MakeOldInstallation()
-    {
-        ASSERT_TRUE(CreateDirectoryW(INSTALL_FOLDER, nullptr));
-        ASSERT_TRUE(WriteFileBytes(OLD_FILE, "old", 3));
     }
 };
 

@@ -3,9 +3,11 @@
 #include "Http.h"
 #include "Platform.h"
 #include "Rules.h"
+#include "Signing.h"
 #include "Text.h"
 #include "Zip.h"
 
+#include <algorithm>
 #include <map>
 
 namespace publish {
@@ -160,6 +162,61 @@ std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, st
     if (base.path.back() != '/')
         base.path += '/';
     return std::unique_ptr<ReleaseSource>(new HttpSource(base));
+}
+
+SignedSource::SignedSource(ReleaseSource& source, std::vector<ListedFile> files)
+    : m_source(source)
+    , m_files(std::move(files))
+{
+}
+
+bool SignedSource::Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error)
+{
+    m_fetched.insert(name);
+    if (!m_source.Fetch(name, bytes, missing, error))
+        return false;
+    const auto line
+        = std::find_if(m_files.begin(), m_files.end(), [&name](const ListedFile& file) { return file.name == name; });
+    std::string digest;
+    if (line == m_files.end())
+        error = std::string("not listed in ") + kReleaseList;
+    else if (line->size != bytes.size())
+        error = std::to_string(bytes.size()) + " bytes, " + kReleaseList + " lists " + std::to_string(line->size);
+    else if (Sha256(bytes, digest, error) && digest != line->digest)
+        error = std::string("hash mismatch with ") + kReleaseList;
+    return error.empty();
+}
+
+void SignedSource::CheckUnfetched(Diagnostics& diagnostics)
+{
+    for (const ListedFile& file : m_files) {
+        std::string bytes;
+        if (m_fetched.count(file.name) == 0)
+            FetchServed(*this, file.name, bytes, diagnostics);
+    }
+}
+
+std::unique_ptr<SignedSource> OpenSignedSource(
+    ReleaseSource& source, const std::string& point, Diagnostics& diagnostics)
+{
+    std::string list, signature, error;
+    std::vector<ListedFile> files;
+    if (!FetchServed(source, kReleaseList, list, diagnostics)
+        || !FetchServed(source, kReleaseSignature, signature, diagnostics))
+        return nullptr;
+    if (signature.size() != kSignatureBytes)
+        error = std::string(kReleaseSignature) + ": " + std::to_string(signature.size()) + " bytes, not 64 (r || s)";
+    else if (!VerifySignature(point, list, signature, error))
+        error = std::string(kReleaseSignature) + ": " + error + " for the key " + LowerHex(point);
+    else
+        ParseReleaseList(list, files, error);
+    if (!error.empty()) {
+        diagnostics.errors.push_back(error);
+        return nullptr;
+    }
+    diagnostics.notes.push_back(std::string(kReleaseSignature) + ": signature valid (key " + LowerHex(point) + "), "
+        + std::to_string(files.size()) + " files listed");
+    return std::unique_ptr<SignedSource>(new SignedSource(source, std::move(files)));
 }
 
 bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)

@@ -1,7 +1,9 @@
 #pragma once
 #include "Diagnostics.h"
+#include "Signing.h"
 
 #include <memory>
+#include <set>
 #include <string>
 
 namespace publish {
@@ -15,6 +17,26 @@ public:
 };
 
 std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, std::string& error);
+
+// A release read through its signed list, as the installer built with the list's key reads it: a
+// fetched file whose size or SHA-256 differs from its line, or that has none, is refused.
+class SignedSource : public ReleaseSource {
+public:
+    SignedSource(ReleaseSource& source, std::vector<ListedFile> files);
+    bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) override;
+    // Fetches and checks the listed files that nothing has read yet.
+    void CheckUnfetched(Diagnostics& diagnostics);
+
+private:
+    ReleaseSource& m_source;
+    std::vector<ListedFile> m_files;
+    std::set<std::string> m_fetched;
+};
+
+// Verifies release.sha256.sig over release.sha256 with the public key `point` and reads the list;
+// null with the reason in `diagnostics` when either fails.
+std::unique_ptr<SignedSource> OpenSignedSource(
+    ReleaseSource& source, const std::string& point, Diagnostics& diagnostics);
 
 // Reads the release as the installer will, on each kind of machine; false when an installation would fail.
 bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics);

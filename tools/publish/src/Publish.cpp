@@ -10,7 +10,7 @@ namespace publish {
 
 namespace {
 
-const char* const kReservedNames[] = {"orbsetup.txt", "filecrc.txt", "UnInstall.exe"};
+const char* const kReservedNames[] = {"orbsetup.txt", "filecrc.txt", "UnInstall.exe", kReleaseList, kReleaseSignature};
 
 std::string Lower(std::string text)
 {
@@ -195,7 +195,17 @@ std::string CrcListFile(const ReleasePlan& plan)
 
 namespace {
 
-bool WritePackage(const PlannedPackage& package, const std::string& folder, std::string& error)
+// Writes one served file and notes its line for release.sha256.
+bool WriteServed(const std::string& folder, const std::string& name, const std::string& data,
+    std::vector<ListedFile>& listed, std::string& error)
+{
+    ListedFile file {name, "", data.size()};
+    listed.push_back(file);
+    return Sha256(data, listed.back().digest, error) && WriteWholeFile(folder + "/" + name, data, error);
+}
+
+bool WritePackage(
+    const PlannedPackage& package, const std::string& folder, std::vector<ListedFile>& listed, std::string& error)
 {
     ZipWriter zip;
     for (const PlannedFile& file : package.files) {
@@ -212,25 +222,33 @@ bool WritePackage(const PlannedPackage& package, const std::string& folder, std:
         }
     }
     std::string archive;
-    return zip.Finish(archive, error) && WriteWholeFile(folder + "/" + package.name, archive, error);
+    return zip.Finish(archive, error) && WriteServed(folder, package.name, archive, listed, error);
 }
 
-bool WriteAll(const ReleasePlan& plan, const std::string& folder, std::string& error)
+bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningKey* key, std::string& error)
 {
+    std::vector<ListedFile> listed;
     for (const PlannedPackage& package : plan.packages) {
-        if (!WritePackage(package, folder, error))
+        if (!WritePackage(package, folder, listed, error))
             return false;
     }
     std::string uninstaller;
-    return WriteWholeFile(folder + "/orbsetup.txt", ManifestFile(plan), error)
-        && WriteWholeFile(folder + "/filecrc.txt", CrcListFile(plan), error)
-        && ReadWholeFile(plan.uninstaller, uninstaller, error)
-        && WriteWholeFile(folder + "/UnInstall.exe", uninstaller, error);
+    if (!WriteServed(folder, "orbsetup.txt", ManifestFile(plan), listed, error)
+        || !WriteServed(folder, "filecrc.txt", CrcListFile(plan), listed, error)
+        || !ReadWholeFile(plan.uninstaller, uninstaller, error)
+        || !WriteServed(folder, "UnInstall.exe", uninstaller, listed, error))
+        return false;
+    if (key == nullptr)
+        return true;
+    const std::string list = ReleaseListFile(listed);
+    std::string signature;
+    return Sign(*key, list, signature, error) && WriteWholeFile(folder + "/" + kReleaseList, list, error)
+        && WriteWholeFile(folder + "/" + kReleaseSignature, signature, error);
 }
 
 } // namespace
 
-bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics)
+bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics, const SigningKey* key)
 {
     std::string target = output;
     while (target.size() > 1 && (target.back() == '/' || target.back() == '\\'))
@@ -246,7 +264,7 @@ bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostic
         diagnostics.errors.push_back(error);
         return false;
     }
-    if (!WriteAll(plan, temp, error) || !ReplaceFolder(temp, target, error)) {
+    if (!WriteAll(plan, temp, key, error) || !ReplaceFolder(temp, target, error)) {
         RemoveTree(temp);
         diagnostics.errors.push_back(error + "; " + target + " is unchanged");
         return false;

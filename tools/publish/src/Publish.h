@@ -2,6 +2,7 @@
 #include "Description.h"
 #include "Diagnostics.h"
 #include "Rules.h"
+#include "Signing.h"
 
 namespace publish {
 
@@ -34,6 +35,8 @@ std::string ManifestFile(const ReleasePlan& plan);
 std::string CrcListFile(const ReleasePlan& plan);
 
 // Builds the release beside `output` and then puts it in its place; on failure `output` is untouched.
-bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics);
+// With a key the release also holds release.sha256 and its signature, made in the same folder.
+bool WriteRelease(
+    const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics, const SigningKey* key = nullptr);
 
 } // namespace publish

@@ -2,14 +2,16 @@
 #include "Description.h"
 #include "Platform.h"
 #include "Publish.h"
+#include "Signing.h"
 
 #include <cstdio>
 #include <map>
 
 namespace {
 
-const char kUsage[] = "usage: mirevale-publish [--set NAME=VALUE]... DESCRIPTION OUTPUT_FOLDER\n"
-                      "       mirevale-publish --check FOLDER|http://HOST[:PORT]/PATH/\n";
+const char kUsage[] = "usage: mirevale-publish [--set NAME=VALUE]... [--sign KEYFILE] DESCRIPTION OUTPUT_FOLDER\n"
+                      "       mirevale-publish --check FOLDER|http://HOST[:PORT]/PATH/ [--key PUBLIC_KEY_HEX]\n"
+                      "       mirevale-publish keygen KEYFILE\n";
 
 void Print(const publish::Diagnostics& diagnostics)
 {
@@ -21,16 +23,23 @@ void Print(const publish::Diagnostics& diagnostics)
         std::fprintf(stderr, "error: %s\n", error.c_str());
 }
 
-int Check(const std::string& location)
+int Check(const std::string& location, const std::string& keyHex)
 {
-    std::string error;
+    std::string error, point;
     std::unique_ptr<publish::ReleaseSource> source = publish::OpenReleaseSource(location, error);
-    if (!source) {
+    if (!source || (!keyHex.empty() && !publish::ParsePublicKey(keyHex, point, error))) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return 1;
     }
     publish::Diagnostics diagnostics;
-    const bool ok = publish::CheckRelease(*source, diagnostics);
+    std::unique_ptr<publish::SignedSource> signedSource;
+    if (!point.empty())
+        signedSource = publish::OpenSignedSource(*source, point, diagnostics);
+    bool ok
+        = (point.empty() || signedSource) && publish::CheckRelease(signedSource ? *signedSource : *source, diagnostics);
+    if (signedSource)
+        signedSource->CheckUnfetched(diagnostics);
+    ok = ok && diagnostics.errors.empty();
     Print(diagnostics);
     std::printf("%s: %s\n", location.c_str(), ok ? "the installer will accept this release" : "REJECTED");
     return ok ? 0 : 1;
@@ -42,11 +51,28 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-int Publish(
-    const std::string& descriptionPath, const std::string& output, const std::map<std::string, std::string>& variables)
+int Keygen(const std::string& path)
+{
+    std::string point, error;
+    if (!publish::GenerateSigningKey(path, point, error)) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "private key written to %s (keep it off the download server)\n", path.c_str());
+    std::printf("%s\n", publish::LowerHex(point).c_str());
+    return 0;
+}
+
+int Publish(const std::string& descriptionPath, const std::string& output,
+    const std::map<std::string, std::string>& variables, const std::string& keyFile)
 {
     publish::Diagnostics diagnostics;
     std::string text, error;
+    publish::SigningKey key;
+    if (!keyFile.empty() && !publish::LoadSigningKey(keyFile, key, error)) {
+        std::fprintf(stderr, "error: %s\nnothing published; %s is unchanged\n", error.c_str(), output.c_str());
+        return 1;
+    }
     if (!publish::ReadWholeFile(descriptionPath, text, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return 1;
@@ -55,7 +81,8 @@ int Publish(
     publish::ReleasePlan plan;
     const bool ok = publish::ParseDescription(
                         text, descriptionPath, FolderOf(descriptionPath), variables, description, diagnostics.errors)
-        && publish::PlanRelease(description, plan, diagnostics) && publish::WriteRelease(plan, output, diagnostics);
+        && publish::PlanRelease(description, plan, diagnostics)
+        && publish::WriteRelease(plan, output, diagnostics, keyFile.empty() ? nullptr : &key);
     Print(diagnostics);
     if (!ok) {
         std::fprintf(stderr, "nothing published; %s is unchanged\n", output.c_str());
@@ -63,6 +90,8 @@ int Publish(
     }
     std::printf("published %s packages and %s checked files to %s\n", std::to_string(plan.packages.size()).c_str(),
         std::to_string(plan.verified.size()).c_str(), output.c_str());
+    if (!keyFile.empty())
+        std::printf("signed release.sha256 with the key %s\n", publish::LowerHex(key.point).c_str());
     return 0;
 }
 
@@ -71,24 +100,32 @@ int Publish(
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args = publish::CommandLineArguments(argc, argv);
-    if (args.size() == 2 && args[0] == "--check")
-        return Check(args[1]);
     std::map<std::string, std::string> variables;
+    std::map<std::string, std::string> options; // --check, --key, --sign: each once, with a value
     std::vector<std::string> positional;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--set" && i + 1 < args.size() && args[i + 1].find('=') != std::string::npos) {
+    bool usable = true;
+    for (size_t i = 0; i < args.size() && usable; ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == "--set" && hasValue && args[i + 1].find('=') != std::string::npos) {
             const std::string& assignment = args[++i];
             variables[assignment.substr(0, assignment.find('='))] = assignment.substr(assignment.find('=') + 1);
-        } else if (args[i].compare(0, 2, "--") == 0) {
-            positional.clear();
-            break;
+        } else if ((args[i] == "--check" || args[i] == "--key" || args[i] == "--sign") && hasValue) {
+            usable = options.emplace(args[i], args[i + 1]).second;
+            ++i;
         } else {
+            usable = args[i].compare(0, 2, "--") != 0;
             positional.push_back(args[i]);
         }
     }
-    if (positional.size() != 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    return Publish(positional[0], positional[1], variables);
+    const bool check = options.count("--check") != 0;
+    const std::string key = options.count("--key") ? options["--key"] : "";
+    const std::string sign = options.count("--sign") ? options["--sign"] : "";
+    if (usable && check && positional.empty() && variables.empty() && sign.empty())
+        return Check(options["--check"], key);
+    if (usable && positional.size() == 2 && positional[0] == "keygen" && options.empty() && variables.empty())
+        return Keygen(positional[1]);
+    if (usable && !check && key.empty() && positional.size() == 2)
+        return Publish(positional[0], positional[1], variables, sign);
+    std::fputs(kUsage, stderr);
+    return 2;
 }
