@@ -16,6 +16,7 @@ packages=(
   curl unzip
   fonts-noto-cjk python3-fonttools
   zlib1g-dev libminizip-dev
+  mmdebstrap
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -17,6 +17,11 @@ BUILD = Path(os.environ.get("MIREVALE_BUILD", SOURCE / "build" / "x86_64"))
 TEMPLATE_PREFIX = Path(os.environ.get("MIREVALE_WINE_PREFIX", BUILD / "wineprefix"))
 WINE_RUN = SOURCE / "tests" / "wine-run.sh"
 WINE_PREFIX_SH = SOURCE / "tests" / "wine-prefix.sh"
+# MIREVALE_WIDTH=i686: the programs are the 32-bit build's, run in its runtime (tests/wine-i686.sh), and
+# what they write under HKLM\Software lands in the 32-bit view, as on 64-bit Windows.
+WIDTH = os.environ.get("MIREVALE_WIDTH", "x86_64")
+RUNNER = [str(SOURCE / "tests" / "wine-i686.sh")] if WIDTH == "i686" else []
+SOFTWARE = r"SOFTWARE\Wow6432Node" if WIDTH == "i686" else "SOFTWARE"
 
 
 def scratch(tag):
@@ -153,12 +158,24 @@ def wine_env(prefix, extra=None):
     return env
 
 
+# Windows' own programs and libraries in a prefix, which nothing writes: a copy shares them with the
+# template (hard links) instead of copying a gigabyte of them per case.
+SHARED_SUFFIXES = {".dll", ".exe", ".nls", ".drv", ".sys", ".cpl", ".vxd", ".ocx", ".acm", ".tlb"}
+
+
+def _copy_or_share(src, dst):
+    if "/drive_c/windows/" in src and Path(src).suffix.lower() in SHARED_SUFFIXES:
+        os.link(src, dst)
+    else:
+        shutil.copy2(src, dst)
+
+
 def copy_prefix(dest):
     """Makes `dest` a copy of the build's template prefix (and of its HOME folder)."""
     subprocess.run([str(WINE_PREFIX_SH), str(TEMPLATE_PREFIX)], check=True)
     dest = Path(dest)
     dest.parent.mkdir(parents=True, exist_ok=True)
-    shutil.copytree(TEMPLATE_PREFIX, dest, symlinks=True)
+    shutil.copytree(TEMPLATE_PREFIX, dest, symlinks=True, copy_function=_copy_or_share)
     home = Path(str(TEMPLATE_PREFIX) + ".home")
     if home.exists():
         shutil.copytree(home, Path(str(dest) + ".home"), symlinks=True)
@@ -174,17 +191,22 @@ def new_prefix(tag):
 
 def wine(prefix, args, env=None, timeout=600, **kwargs):
     """Runs a Windows program (first of args) under Wine in `prefix`; returns the CompletedProcess."""
-    return subprocess.run(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), timeout=timeout, **kwargs)
+    return subprocess.run(RUNNER + ["wine"] + [str(a) for a in args], env=wine_env(prefix, env), timeout=timeout,
+                          **kwargs)
 
 
 def wine_popen(prefix, args, env=None, **kwargs):
-    return subprocess.Popen(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), **kwargs)
+    return subprocess.Popen(RUNNER + ["wine"] + [str(a) for a in args], env=wine_env(prefix, env), **kwargs)
+
+
+def wineserver(prefix, *args, **kwargs):
+    return subprocess.run(RUNNER + ["wineserver"] + list(args), env=wine_env(prefix), **kwargs)
 
 
 def stop_wineserver(prefix):
     """Ends the prefix's wineserver, which also flushes its registry to system.reg and user.reg."""
-    subprocess.run(["wineserver", "-k"], env=wine_env(prefix), capture_output=True)
-    subprocess.run(["wineserver", "-w"], env=wine_env(prefix), capture_output=True)
+    wineserver(prefix, "-k", capture_output=True)
+    wineserver(prefix, "-w", capture_output=True)
 
 
 def reg_add(prefix, key, name, value, kind="REG_SZ"):

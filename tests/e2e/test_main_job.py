@@ -1,6 +1,7 @@
 """The main job end to end, as scripts/run.sh runs it headless: the sample release published and served
-by nginx at the installer's built-in base URL, the x86_64 installer started under Wine in a fresh prefix
-on a private Xvfb, install clicked, and then a second installation over the first in the same prefix.
+by nginx at the installer's built-in base URL, the installer started under Wine in a fresh prefix on a
+private Xvfb, install clicked, then a second installation over the first in the same prefix, and at last
+the uninstaller from the uninstall entry.
 
 The built-in base URL has a fixed port, which other tests may serve at the same time: as root the job runs
 in a network namespace of its own; otherwise the driver waits for the port (and serialises with other
@@ -15,6 +16,7 @@ import unittest
 from pathlib import Path
 
 import harness
+import test_uninstall
 
 sys.path.insert(0, str(harness.SOURCE / "scripts"))
 import run_installer  # noqa: E402
@@ -146,6 +148,18 @@ class MainJobTest(unittest.TestCase):
         self.assertIn("installing again over the installation in", output)
         self.assert_installed(runs[0], output)
         self.assertFalse(stale.exists(), "the second installation kept a file of the first")
+
+        # The round trip: the entry's command, as the system starts it, removes what was installed.
+        started = harness.wine_popen(self.prefix, [test_uninstall.FIXTURE, "run-entry"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        test_uninstall.answer(self, "询问", "y")
+        test_uninstall.answer(self, "提示", "Return")
+        self.assertEqual(0, started.wait(120))
+        harness.wineserver(self.prefix, "-w", timeout=300, check=True)
+        self.assertFalse(self.path(SETUP).exists(), "the install folder stays")
+        for link in run_installer.shortcut_paths(self.prefix).values():
+            self.assertFalse(link.exists(), link)
+        self.assertIsNone(run_installer.reg_file_key(reg, run_installer.UNINSTALL_REG_SECTION), "the entry stays")
 
         shutil.rmtree(self.out, ignore_errors=True)
 
