@@ -203,6 +203,24 @@ def wineserver(prefix, *args, **kwargs):
     return subprocess.run(RUNNER + ["wineserver"] + list(args), env=wine_env(prefix), **kwargs)
 
 
+def prefix_pids(prefix):
+    """Linux pids of the processes that run in `prefix` (Windows programs and Wine's own)."""
+    pids = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and ("WINEPREFIX=%s" % prefix).encode() in (entry / "environ").read_bytes().split(b"\0"):
+                pids.append(int(entry.name))
+        except OSError:
+            continue
+    return pids
+
+
+def window_pids(proc, prefix):
+    """The pids whose windows are those of the program started as `proc`. In the 32-bit runtime Wine
+    starts a 32-bit program as a process of its own, which `proc` only waits for: any of the prefix's."""
+    return [proc.pid] + (prefix_pids(prefix) if RUNNER else [])
+
+
 def stop_wineserver(prefix):
     """Ends the prefix's wineserver, which also flushes its registry to system.reg and user.reg."""
     wineserver(prefix, "-k", capture_output=True)
