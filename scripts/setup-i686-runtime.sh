@@ -46,7 +46,8 @@ rm -rf "$root" "$rt/prefix" "$rt/prefix.home" "$rt/prefix.lock" "$rt/.ready"
 
 step "Debian 13 with 64-bit Wine from $mirror into $root"
 x_libs=libxrender1,libxcursor1,libxi6,libxrandr2,libxfixes3,libxcomposite1,libxinerama1,libxxf86vm1,libxext6
-mmdebstrap --variant=apt --components=main \
+# The dpkg options hold for every later installation in the chroot too; no fsync: a broken chroot is made anew.
+mmdebstrap --variant=apt --components=main --dpkgopt=force-unsafe-io \
   --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
   --dpkgopt='path-exclude=/usr/share/info/*' \
   --include=wine,wine64,libwine,fonts-wine,libgnutls30t64,libfreetype6,libfontconfig1,$x_libs,ca-certificates,locales \

@@ -76,6 +76,8 @@ BOOL CUninstallApp::InitInstance()
         && Format(g_szLogPath, MAX_PATH, L"%s\\uninstall.txt", szTemp);
     if (!bTemp)
         g_szLogPath[0] = L'\0';
+    else
+        CreateDirectoryW(szTemp, nullptr); // where no installer ran, the first records would have no folder
     LogNormal(L"[CUninstallApp::InitInstance] CommandLine=%s InstallLocation=%s", pszCommandLine, szRegistered);
 
     if (!args.bValid) {
@@ -105,10 +107,8 @@ BOOL CUninstallApp::InitInstance()
     }
 
     // The process's working folder would keep the install folder from going.
-    if (bTemp) {
-        CreateDirectoryW(szTemp, nullptr);
+    if (bTemp)
         SetCurrentDirectoryW(szTemp);
-    }
     if (args.nWaitHandle == 0 && bTemp && IsInsideFolder(OwnPath(), szFolder) && StartCopyFromTemp(szFolder, szTemp))
         return FALSE;
 

@@ -227,7 +227,8 @@ TEST_F(HttpDownloadTest, ServerThatFallsSilentFailsAfterTheReceiveTimeout)
 {
     Block block(1000);
     EXPECT_EQ(0, block.Fetch(m_strFault + L"stall/40"));
-    EXPECT_TRUE(LogMatches(L"\\[HttpDownload  InternetReadFile\\]  error=\\d+  size=0|incomplete body"))
+    // Wine 8 fails the read with nothing received; Wine 10 with the bytes that came before the stall.
+    EXPECT_TRUE(LogMatches(L"\\[HttpDownload  InternetReadFile\\]  error=\\d+  size=\\d+|incomplete body"))
         << Narrow(Log());
 }
 
