@@ -55,10 +55,16 @@ private:
         HWND hUser = GetDlgItem(hDlg, IDC_PROXY_USER);
         if (hPassword == nullptr || hUser == nullptr)
             return;
-        if ((GetWindowLongW(hPassword, GWL_STYLE) & ES_PASSWORD) == 0
-            || SendMessageW(hPassword, EM_GETPASSWORDCHAR, 0, 0) == 0)
+        bool bMasked = (GetWindowLongW(hPassword, GWL_STYLE) & ES_PASSWORD) != 0
+            && SendMessageW(hPassword, EM_GETPASSWORDCHAR, 0, 0) != 0;
+        bool bLimited
+            = SendMessageW(hUser, EM_GETLIMITTEXT, 0, 0) == 63 && SendMessageW(hPassword, EM_GETLIMITTEXT, 0, 0) == 63;
+        // A dialog that closed meanwhile answers nothing: only what a living dialog said counts.
+        if (!IsWindow(hPassword) || !IsWindow(hUser))
+            return;
+        if (!bMasked)
             m_bMasked = false;
-        if (SendMessageW(hUser, EM_GETLIMITTEXT, 0, 0) != 63 || SendMessageW(hPassword, EM_GETLIMITTEXT, 0, 0) != 63)
+        if (!bLimited)
             m_bLimited = false;
     }
     std::atomic<bool> m_bStop {false};
