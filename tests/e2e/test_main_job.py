@@ -123,6 +123,11 @@ class MainJobTest(unittest.TestCase):
         entry = run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION)
         self.assertIsNotNone(entry, "no uninstall entry in system.reg")
         self.assertEqual({name: ("sz", value) for name, value in EXPECTED_ENTRY.items()}, entry)
+        # The 32-bit installer's entry is in the 32-bit view only.
+        native = run_installer.UNINSTALL_REG_SECTION.replace("Wow6432Node\\\\", "")
+        if native != run_installer.UNINSTALL_REG_SECTION:
+            self.assertIsNone(run_installer.reg_file_key(self.prefix / "system.reg", native),
+                              "an entry in the 64-bit view")
 
     def test_install_then_install_again(self):
         code, output, runs = drive(self.out, [], self.out / "run1.json")
