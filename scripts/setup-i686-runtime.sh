@@ -12,7 +12,8 @@ root=$rt/root
 # Bumped whenever what this script makes changes, so that an older runtime is made again.
 recipe=1
 
-[ "$(cat "$rt/.ready" 2>/dev/null)" = "$recipe" ] && exit 0
+[ "$(cat "$rt/.ready" 2>/dev/null)" = "$recipe" ] && [ -x "$root/usr/lib/wine/wine64" ] && [ -f "$rt/prefix/.ready" ] &&
+  exit 0
 
 fail() { echo "setup-i686-runtime: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "needs root (chroot, mount namespaces)"
