@@ -46,8 +46,9 @@ RELEASE_KEY = SOURCE / "build" / "release-key" / "sample-release.pem"
 PUBLISH_SAMPLE = SOURCE / "tools" / "publish" / "publish-sample.sh"
 PUBLISHER = Path(os.environ.get("MIREVALE_PUBLISH", SOURCE / "build" / "native" / "mirevale-publish"))
 
-UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvane Client"
-UNINSTALL_REG_SECTION = r"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane Client"
+# The installer's entry, in the registry view of its width (harness.SOFTWARE).
+UNINSTALL_KEY = r"HKLM\%s\Microsoft\Windows\CurrentVersion\Uninstall\Corvane Client" % harness.SOFTWARE
+UNINSTALL_REG_SECTION = UNINSTALL_KEY.split("\\", 1)[1].replace("\\", "\\\\")
 PROGRAMS = Path("ProgramData/Microsoft/Windows/Start Menu/Programs")
 CLIENT_TITLE = "Mirevale"
 CONFIG_NAME = r"config\ORB.System.config"

@@ -16,6 +16,7 @@ packages=(
   curl unzip openssl
   fonts-noto-cjk python3-fonttools
   zlib1g-dev libminizip-dev libssl-dev openssl
+  mmdebstrap
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

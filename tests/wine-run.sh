@@ -11,4 +11,7 @@ probe=$(dirname "$1")/window_probe.exe
 "$here/wine-session.sh" "$prefix" "$probe"
 export WINEPREFIX=$prefix HOME=$prefix.home LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-exec wine "$@"
+# MIREVALE_WIDTH=i686: a program of the 32-bit build, in its runtime (tests/wine-i686.sh).
+runner=()
+[ "${MIREVALE_WIDTH:-}" = i686 ] && runner=("$here/wine-i686.sh")
+exec "${runner[@]}" wine "$@"

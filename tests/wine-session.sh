@@ -9,9 +9,12 @@ prefix=$1
 probe=${2:-}
 export WINEPREFIX=$prefix HOME=$prefix.home LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# MIREVALE_WIDTH=i686: the 32-bit build's runtime (tests/wine-i686.sh).
+runner=()
+[ "${MIREVALE_WIDTH:-}" = i686 ] && runner=("$(dirname "$0")/wine-i686.sh")
 # Exit code 2: a server, and with it the session, runs already.
-wineserver -p"${MIREVALE_SESSION_IDLE:-60}" </dev/null >/dev/null 2>&1 || exit 0
-if [ -n "$probe" ] && [ -n "${DISPLAY:-}" ] && ! report=$(wine "$probe" session </dev/null 2>/dev/null); then
+"${runner[@]}" wineserver -p"${MIREVALE_SESSION_IDLE:-60}" </dev/null >/dev/null 2>&1 || exit 0
+if [ -n "$probe" ] && [ -n "${DISPLAY:-}" ] && ! report=$("${runner[@]}" wine "$probe" session </dev/null 2>/dev/null); then
   echo "wine-session.sh: the Wine session of $prefix did not become ready: $(echo $report)" >&2
   exit 1
 fi

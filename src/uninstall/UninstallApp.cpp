@@ -109,6 +109,8 @@ int CUninstallApp::Uninstall()
         && Format(g_szLogPath, MAX_PATH, L"%s\\uninstall.txt", szTemp);
     if (!bTemp)
         g_szLogPath[0] = L'\0';
+    else
+        CreateDirectoryW(szTemp, nullptr); // where no installer ran, the first records would have no folder
     LogNormal(L"[CUninstallApp::InitInstance] CommandLine=%s InstallLocation=%s", pszCommandLine, szRegistered);
 
     if (!args.bValid) {
@@ -138,10 +140,8 @@ int CUninstallApp::Uninstall()
     }
 
     // The process's working folder would keep the install folder from going.
-    if (bTemp) {
-        CreateDirectoryW(szTemp, nullptr);
+    if (bTemp)
         SetCurrentDirectoryW(szTemp);
-    }
     bool bInside = IsInsideFolder(OwnPath(), szFolder);
     if (!m_bSilent && args.nWaitHandle == 0 && bTemp && bInside && StartCopyFromTemp(szFolder, szTemp))
         return EXIT_REMOVED;

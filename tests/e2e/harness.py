@@ -23,6 +23,11 @@ PROBE = BUILD / "tests" / "window_probe.exe"
 # Wine's own processes of a session, which stay while it is kept between programs.
 SESSION_PROGRAMS = {"services.exe", "winedevice.exe", "plugplay.exe", "explorer.exe", "svchost.exe", "rpcss.exe",
                     "wineboot.exe", "conhost.exe"}
+# MIREVALE_WIDTH=i686: the programs are the 32-bit build's, run in its runtime (tests/wine-i686.sh), and
+# what they write under HKLM\Software lands in the 32-bit view, as on 64-bit Windows.
+WIDTH = os.environ.get("MIREVALE_WIDTH", "x86_64")
+RUNNER = [str(SOURCE / "tests" / "wine-i686.sh")] if WIDTH == "i686" else []
+SOFTWARE = r"SOFTWARE\Wow6432Node" if WIDTH == "i686" else "SOFTWARE"
 
 
 def scratch(tag):
@@ -242,6 +247,18 @@ def wine_env(prefix, extra=None):
     return env
 
 
+# Windows' own programs and libraries in a prefix, which nothing writes: a copy shares them with the
+# template (hard links) instead of copying a gigabyte of them per case.
+SHARED_SUFFIXES = {".dll", ".exe", ".nls", ".drv", ".sys", ".cpl", ".vxd", ".ocx", ".acm", ".tlb"}
+
+
+def _copy_or_share(src, dst):
+    if "/drive_c/windows/" in src and Path(src).suffix.lower() in SHARED_SUFFIXES:
+        os.link(src, dst)
+    else:
+        shutil.copy2(src, dst)
+
+
 def copy_prefix(dest):
     """Makes `dest` a copy of the build's template prefix (and of its HOME folder)."""
     subprocess.run([str(WINE_PREFIX_SH), str(TEMPLATE_PREFIX)], check=True)
@@ -249,7 +266,7 @@ def copy_prefix(dest):
     stop_wineserver(TEMPLATE_PREFIX)
     dest = Path(dest)
     dest.parent.mkdir(parents=True, exist_ok=True)
-    shutil.copytree(TEMPLATE_PREFIX, dest, symlinks=True)
+    shutil.copytree(TEMPLATE_PREFIX, dest, symlinks=True, copy_function=_copy_or_share)
     home = Path(str(TEMPLATE_PREFIX) + ".home")
     if home.exists():
         shutil.copytree(home, Path(str(dest) + ".home"), symlinks=True)
@@ -273,23 +290,43 @@ def session(prefix):
 def wine(prefix, args, env=None, timeout=600, **kwargs):
     """Runs a Windows program (first of args) under Wine in `prefix`; returns the CompletedProcess."""
     session(prefix)
-    return subprocess.run(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), timeout=timeout, **kwargs)
+    return subprocess.run(RUNNER + ["wine"] + [str(a) for a in args], env=wine_env(prefix, env), timeout=timeout,
+                          **kwargs)
 
 
 def wine_popen(prefix, args, env=None, **kwargs):
     session(prefix)
-    return subprocess.Popen(["wine"] + [str(a) for a in args], env=wine_env(prefix, env), **kwargs)
+    return subprocess.Popen(RUNNER + ["wine"] + [str(a) for a in args], env=wine_env(prefix, env), **kwargs)
+
+
+def wineserver(prefix, *args, **kwargs):
+    return subprocess.run(RUNNER + ["wineserver"] + list(args), env=wine_env(prefix), **kwargs)
+
+
+def prefix_pids(prefix):
+    """Linux pids of the processes that run in `prefix` (Windows programs and Wine's own)."""
+    pids = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and ("WINEPREFIX=%s" % prefix).encode() in (entry / "environ").read_bytes().split(b"\0"):
+                pids.append(int(entry.name))
+        except OSError:
+            continue
+    return pids
+
+
+def window_pids(proc, prefix):
+    """The pids whose windows are those of the program started as `proc`. In the 32-bit runtime Wine
+    starts a 32-bit program as a process of its own, which `proc` only waits for: any of the prefix's."""
+    return [proc.pid] + (prefix_pids(prefix) if RUNNER else [])
 
 
 def programs(prefix):
     """The command lines of the Windows programs that run in `prefix`, its session's own aside."""
-    tag = b"\0WINEPREFIX=" + str(prefix).encode() + b"\0"
     found = []
-    for entry in Path("/proc").iterdir():
+    for pid in prefix_pids(prefix):
         try:
-            if not entry.name.isdigit() or tag not in b"\0" + (entry / "environ").read_bytes():
-                continue
-            argv0 = (entry / "cmdline").read_bytes().split(b"\0")[0].decode("utf-8", "replace")
+            argv0 = Path("/proc/%d/cmdline" % pid).read_bytes().split(b"\0")[0].decode("utf-8", "replace")
         except OSError:
             continue
         name = argv0.replace("\\", "/").rsplit("/", 1)[-1].lower()
@@ -310,8 +347,8 @@ def wait_programs_ended(prefix, timeout=120.0):
 
 def stop_wineserver(prefix):
     """Ends the prefix's wineserver, which also flushes its registry to system.reg and user.reg."""
-    subprocess.run(["wineserver", "-k"], env=wine_env(prefix), capture_output=True)
-    subprocess.run(["wineserver", "-w"], env=wine_env(prefix), capture_output=True)
+    wineserver(prefix, "-k", capture_output=True)
+    wineserver(prefix, "-w", capture_output=True)
 
 
 def reg_add(prefix, key, name, value, kind="REG_SZ"):

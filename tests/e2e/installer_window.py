@@ -293,7 +293,9 @@ class Installer:
     def _find_window(self, timeout=60.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline and self.proc.poll() is None:
-            for window in xdo.run("search", "--onlyvisible", "--pid", self.proc.pid).stdout.split():
+            windows = [w for pid in harness.window_pids(self.proc, self.prefix)
+                       for w in xdo.run("search", "--onlyvisible", "--pid", pid).stdout.split()]
+            for window in windows:
                 try:
                     if xdo.geometry(window)[2:] == (WIDTH, HEIGHT):
                         return window

@@ -1,7 +1,7 @@
 """The main job end to end, as scripts/run.sh runs it headless: the sample release published, signed and
-served by nginx at the installer's built-in base URL, the x86_64 installer built with the release's key
-started under Wine in a fresh prefix on a private Xvfb, install clicked, then a second installation over
-the first in the same prefix, and then --uninstall, which removes it with the registered uninstaller.
+served by nginx at the installer's built-in base URL, the installer built with the release's key started
+under Wine in a fresh prefix on a private Xvfb, install clicked, then a second installation over the
+first in the same prefix, and then --uninstall, which removes it with the registered uninstaller.
 
 The built-in base URL has a fixed port, which other tests may serve at the same time: as root the job runs
 in a network namespace of its own; otherwise the driver waits for the port (and serialises with other
@@ -127,6 +127,11 @@ class MainJobTest(unittest.TestCase):
         entry = run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION)
         self.assertIsNotNone(entry, "no uninstall entry in system.reg")
         self.assertEqual({name: ("sz", value) for name, value in EXPECTED_ENTRY.items()}, entry)
+        # The 32-bit installer's entry is in the 32-bit view only.
+        native = run_installer.UNINSTALL_REG_SECTION.replace("Wow6432Node\\\\", "")
+        if native != run_installer.UNINSTALL_REG_SECTION:
+            self.assertIsNone(run_installer.reg_file_key(self.prefix / "system.reg", native),
+                              "an entry in the 64-bit view")
 
     def test_install_then_install_again(self):
         code, output, runs = drive(self.out, [], self.out / "run1.json")

@@ -16,8 +16,8 @@ UNINSTALL = harness.BUILD / "sample" / "UnInstall.exe"
 FIXTURE = harness.BUILD / "tests" / "uninstall_fixture.exe"
 CLIENT_STUB = harness.BUILD / "tests" / "system_client_stub.exe"
 FOLDER = r"C:\Larkspire"
-ENTRY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvane Client"
-OTHER_ENTRY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Other Client"
+ENTRY = r"HKLM\%s\Microsoft\Windows\CurrentVersion\Uninstall\Corvane Client" % harness.SOFTWARE
+OTHER_ENTRY = r"HKLM\%s\Microsoft\Windows\CurrentVersion\Uninstall\Other Client" % harness.SOFTWARE
 PROGRAMS = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 UNINSTALL_LINK = PROGRAMS + r"\Mirevale\卸载Mirevale.lnk"
 

@@ -59,8 +59,9 @@ private:
             && SendMessageW(hPassword, EM_GETPASSWORDCHAR, 0, 0) != 0;
         bool bLimited
             = SendMessageW(hUser, EM_GETLIMITTEXT, 0, 0) == 63 && SendMessageW(hPassword, EM_GETLIMITTEXT, 0, 0) == 63;
-        // A dialog that closed meanwhile (it is hidden before its controls go) answers nothing.
-        if (!IsWindowVisible(hDlg))
+        // A dialog that closed meanwhile (it is hidden before its controls go) answers nothing: only what
+        // a living dialog said counts.
+        if (!IsWindowVisible(hDlg) || !IsWindow(hPassword) || !IsWindow(hUser))
             return;
         if (!bMasked)
             m_bMasked = false;
