@@ -784,7 +784,7 @@ def main(argv=None):
             raise Unusable("--again needs an earlier installation in %s: run without --again first" % prefix)
         base_url = base_url_from_cache()
         pem, key_hex = release_key()
-        installer = keyed_installer(key_hex, base_url=base_url)
+        installer = keyed_installer(key_hex, arch=harness.WIDTH, base_url=base_url)
         say("installer:   %s, built-in base URL %s, release key %s" % (installer, base_url, key_hex))
         release = out / "release"
         publish(release, pem, key_hex)
