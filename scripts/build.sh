@@ -5,7 +5,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 for arch in i686 x86_64; do
   cmake -S "$top" -B "$top/build/$arch" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DMIREVALE_TESTS=ON "$@" >/dev/null
   cmake --build "$top/build/$arch" -j "$(nproc)"
 done
 # The release publisher also runs on the build host: a native build with its own tests.
