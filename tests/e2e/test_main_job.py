@@ -1,7 +1,8 @@
 """The main job end to end, as scripts/run.sh runs it headless: the sample release published, signed and
 served by nginx at the installer's built-in base URL, the installer built with the release's key started
 under Wine in a fresh prefix on a private Xvfb, install clicked, then a second installation over the
-first in the same prefix, and then --uninstall, which removes it with the registered uninstaller.
+first in the same prefix, removed by the registered uninstaller with /S; then a fresh installation and
+--uninstall, which removes it with the registered uninstaller.
 
 The built-in base URL has a fixed port, which other tests may serve at the same time: as root the job runs
 in a network namespace of its own; otherwise the driver waits for the port (and serialises with other
@@ -158,10 +159,26 @@ class MainJobTest(unittest.TestCase):
         self.assert_installed(runs[0], output)
         self.assertFalse(stale.exists(), "the second installation kept a file of the first")
 
-        # Something of the user's beside the installation stays.
+        # The installation the installer made goes silently, as a deployment script removes it: the
+        # registered command with /S, its outcome in the exit code.
+        silent = harness.wine(self.prefix, [harness.BUILD / "tests" / "uninstall_fixture.exe", "run-entry", "/S"],
+                              capture_output=True, timeout=300)
+        log = self.path(r"C:\temp\uninstall.txt")
+        self.assertEqual(0, silent.returncode, "\n".join(run_installer.decode_log(log.read_bytes())) if log.is_file() else "")
+        self.assertTrue(harness.wait_programs_ended(self.prefix), harness.programs(self.prefix))
+        harness.stop_wineserver(self.prefix)
+        self.assertFalse(self.path(SETUP).exists(), "the install folder stays")
+        for link in run_installer.shortcut_paths(self.prefix).values():
+            self.assertFalse(link.exists(), link)
+        self.assertIsNone(run_installer.reg_file_key(reg, run_installer.UNINSTALL_REG_SECTION), "the entry stays")
+
+        # Installed anew, the installation goes through --uninstall, and something of the user's stays.
+        code, output, runs = drive(self.out, [], self.out / "run3.json")
+        self.assertEqual(0, code, output)
+        self.assert_installed(runs[0], output)
         notes = run_installer.shortcut_paths(self.prefix)["desktop Mirevale.lnk"].parent / "notes.txt"
         notes.write_text("the user's")
-        code, output, runs = drive(self.out, ["--uninstall"], self.out / "run3.json")
+        code, output, runs = drive(self.out, ["--uninstall"], self.out / "run4.json")
         self.assertEqual(0, code, output)
         self.assertEqual(1, len(runs), output)
         self.assertEqual(["询问", "提示"], runs[0]["answered"], output)
@@ -173,7 +190,7 @@ class MainJobTest(unittest.TestCase):
         self.assertIsNone(run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION))
         self.assertEqual("the user's", notes.read_text())
 
-        code, output, runs = drive(self.out, ["--uninstall"], self.out / "run4.json")
+        code, output, runs = drive(self.out, ["--uninstall"], self.out / "run5.json")
         self.assertEqual(3, code, "nothing left to remove\n" + output)
 
         shutil.rmtree(self.out, ignore_errors=True)
