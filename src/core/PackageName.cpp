@@ -30,7 +30,8 @@ bool IsDeviceName(const std::wstring& strComponent)
     }
     return strBase.size() == 4
         && (_wcsnicmp(strBase.c_str(), L"COM", 3) == 0 || _wcsnicmp(strBase.c_str(), L"LPT", 3) == 0)
-        && strBase[3] >= L'1' && strBase[3] <= L'9';
+        && ((strBase[3] >= L'1' && strBase[3] <= L'9') || strBase[3] == L'\u00B9' || strBase[3] == L'\u00B2'
+            || strBase[3] == L'\u00B3');
 }
 
 } // namespace

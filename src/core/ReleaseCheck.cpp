@@ -67,7 +67,8 @@ std::wstring CReleaseCheck::Compare(const WCHAR* pszName, const BYTE* pBody, int
 const PackageEntry* CReleaseCheck::FirstUnlisted(const std::vector<PackageEntry>& vecPackages) const
 {
     for (const PackageEntry& entry : vecPackages) {
-        if (Find(entry.szName) == nullptr)
+        // A line without a name names no file: the run skips it, whatever its kind.
+        if (entry.szName[0] != L'\0' && Find(entry.szName) == nullptr)
             return &entry;
     }
     return nullptr;

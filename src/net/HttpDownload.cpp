@@ -331,6 +331,13 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
             BeginBody(hRequest.Get(), *pState, *pnLength, bDeclared, dwDeclared);
         if (!ReadBody(hRequest.Get(), ppBuffer, pnLength, pnCapacity, bDeclared, dwDeclared, pState))
             return 0;
+        // A continued body is whole at the length the response that began it declared, whatever the
+        // 206 said of its own part, or left unsaid; what is held stays for the next attempt.
+        if (bRanged && pState->Held(*pnLength) != pState->m_dwTotal) {
+            LogError(L"[HttpDownload  InternetReadFile]  incomplete body size=%lu Content-Length=%lu",
+                pState->Held(*pnLength), pState->m_dwTotal);
+            return 0;
+        }
         hRequest.Close();
         hInternet.Close();
         return 1;

@@ -109,8 +109,11 @@ int CUninstallApp::Uninstall()
         && Format(g_szLogPath, MAX_PATH, L"%s\\uninstall.txt", szTemp);
     if (!bTemp)
         g_szLogPath[0] = L'\0';
-    else
-        CreateDirectoryW(szTemp, nullptr); // where no installer ran, the first records would have no folder
+    else if (szRegistered[0] != L'\0'
+        && _wcsicmp(DriveRootOf(strFolder).c_str(), DriveRootOf(szRegistered).c_str()) == 0)
+        // The installer's temporary folder, on the installation's drive: where it is missing the first
+        // records would have no folder. A refusal leaves other drives as they were.
+        CreateDirectoryW(szTemp, nullptr);
     LogNormal(L"[CUninstallApp::InitInstance] CommandLine=%s InstallLocation=%s", pszCommandLine, szRegistered);
 
     if (!args.bValid) {

@@ -6,6 +6,8 @@ odd status codes, stalls, absurd declared lengths. Paths name the fault:
   /EX/stall/<seconds>              headers, then silence for <seconds>
   /EX/huge                         declares 3,000,000,000 bytes and sends 64 KiB
   /EX/chunked/<size>               <size> bytes in chunked transfer coding (no Content-Length)
+  /EX/short-rest/<total>/<sent>    a 206 for the Range asked of a <total>-byte body, without a length of
+                                   its own: <sent> bytes of it, then the connection closes
 
 file_server() is a second kind: a folder served like nginx serves it (ETag, "Range: bytes=N-" with
 If-Range), with faults scripted per file (failing, corrupt or cut-off answers, requests held until the
@@ -94,6 +96,16 @@ class Handler(QuietHandler):
                 piece = body[i:i + 3000]
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
             self.wfile.write(b"0\r\n\r\n")
+        elif kind == "short-rest":
+            total, sent = int(args[0]), int(args[1])
+            start = int(self.headers.get("Range", "bytes=0-")[len("bytes="):-1])
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, total - 1, total))
+            self.end_headers()
+            self.wfile.write(pattern(total)[start:start + sent])
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
         else:
             self._status(404)
 

@@ -15,10 +15,10 @@ TEST(PackageNameTest, NamesThatStayInTheTemporaryFolder)
 
 TEST(PackageNameTest, NamesThatClimbOutNameADriveAStreamOrADeviceAreRefused)
 {
-    for (const wchar_t* pszName :
-        {L"..\\x.zip", L"../x.zip", L"..\\Windows\\x.dll", L"a\\..\\..\\x.zip", L"..", L"sub\\..", L"...\\x.zip",
-            L".. \\x.zip", L". .\\x.zip", L"C:\\x.zip", L"C:x.zip", L"x.zip:ads", L"\\x.zip", L"/x.zip",
-            L"\\\\server\\share\\x.zip", L"NUL", L"nul.zip", L"CON .zip", L"sub\\aux.zip", L"COM1.zip", L"lpt9", L""})
+    for (const wchar_t* pszName : {L"..\\x.zip", L"../x.zip", L"..\\Windows\\x.dll", L"a\\..\\..\\x.zip", L"..",
+             L"sub\\..", L"...\\x.zip", L".. \\x.zip", L". .\\x.zip", L"C:\\x.zip", L"C:x.zip", L"x.zip:ads",
+             L"\\x.zip", L"/x.zip", L"\\\\server\\share\\x.zip", L"NUL", L"nul.zip", L"CON .zip", L"sub\\aux.zip",
+             L"COM1.zip", L"lpt9", L"COM\u00B9.zip", L"lpt\u00B3", L""})
         EXPECT_FALSE(IsNameInsideFolder(pszName)) << Narrow(pszName);
     EXPECT_FALSE(IsNameInsideFolder(nullptr));
 }

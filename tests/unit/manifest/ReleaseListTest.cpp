@@ -122,8 +122,9 @@ TEST(ReleaseCheck, KeepsOnlyAListItsOwnersKeySignedAndComparesBodiesWithIt)
     EXPECT_EQ(L"hash mismatch", check.Compare(L"a.zip", abc, 0));
     EXPECT_EQ(L"size mismatch: 2 bytes, listed 3", check.Compare(L"filecrc.txt", abc, 2));
     EXPECT_EQ(L"not listed", check.Compare(L"b.zip", abc, 3));
-    std::vector<PackageEntry> entries = {{L"a.zip", 0, 1}, {L"b.zip", 0, 7}};
-    EXPECT_EQ(&entries[1], check.FirstUnlisted(entries)) << "every named package counts, whatever its kind";
+    std::vector<PackageEntry> entries = {{L"a.zip", 0, 1}, {L"", 0, 1}, {L"b.zip", 0, 7}};
+    EXPECT_EQ(&entries[2], check.FirstUnlisted(entries))
+        << "every named package counts, whatever its kind; a line without a name names nothing";
 }
 
 } // namespace
