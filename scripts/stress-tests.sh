@@ -20,9 +20,9 @@ for i in $(seq "$runs"); do
   echo "run $i: exit $rc after $(( $(date +%s) - start )) s, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 done
 
-echo "passes per test, of $runs runs:"
-sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*(Passed|\*\*\*Failed|\*\*\*Timeout|\*\*\*Exception|Not Run).*/\1 \2/p' \
-    "$out"/run*.txt |
-  awk -v runs="$runs" '{ seen[$1]++; if ($2 == "Passed") passed[$1]++ }
-       END { for (t in seen) { printf "  %-32s %d of %d%s\n", t, passed[t], runs, passed[t] < runs ? "   <--" : "" } }' |
-  sort
+echo "passes per test, of $runs runs (tree/test):"
+# The same name may stand in two trees (config.base_url): each test is counted in its tree.
+awk '/^Test project /{ n = split($3, part, "/"); tree = part[n]; next }
+     / Test +#[0-9]+: / { seen[tree "/" $4]++; if ($0 ~ / Passed /) passed[tree "/" $4]++ }
+     END { for (t in seen) printf "  %-40s %d of %d%s\n", t, passed[t], runs, passed[t] < runs ? "   <--" : "" }' \
+    runs="$runs" "$out"/run*.txt | sort
