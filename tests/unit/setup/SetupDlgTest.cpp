@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -118,6 +119,18 @@ TEST_F(SetupDlgTest, ShowErrorClearsTheConfirmationAndShowsTheMessageInRed)
     DestroyWindow(hParent);
 }
 
+// Set by the hook below when the window is told it is minimised. Wine 10 with no window manager may
+// give the window back at once, before a look at IsIconic from another thread sees it minimised.
+std::atomic<bool> s_bToldMinimised {false};
+
+LRESULT CALLBACK WatchMinimise(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* pMsg = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (nCode == HC_ACTION && pMsg->message == WM_SIZE && pMsg->wParam == SIZE_MINIMIZED)
+        s_bToldMinimised = true;
+    return CallNextHookEx(nullptr, nCode, wParam, lParam);
+}
+
 // What the helper thread saw while it used the buttons of a window that has no image.
 struct ButtonRun {
     CSetupDlg* pDlg;
@@ -144,7 +157,7 @@ DWORD WINAPI UseButtons(LPVOID pParam)
     if (!WaitUntil([&] { return (hWnd = run.pDlg->GetSafeHwnd()) != nullptr && IsWindowVisible(hWnd); }))
         return 1;
     PostMessageW(hWnd, WM_LBUTTONUP, 0, MAKELPARAM(485, 16));
-    run.bMinimised = WaitUntil([&] { return IsIconic(hWnd) != FALSE; });
+    run.bMinimised = WaitUntil([&] { return s_bToldMinimised || IsIconic(hWnd) != FALSE; });
     ShowWindowAsync(hWnd, SW_RESTORE);
     run.bRestored = WaitUntil([&] { return !IsIconic(hWnd); });
     PostMessageW(hWnd, WM_LBUTTONUP, 0, MAKELPARAM(270, 311));
@@ -171,12 +184,16 @@ TEST_F(SetupDlgTest, WithoutGdiplusTheWindowIsBuiltWithoutImagesAndItsButtonsWor
         EXPECT_EQ(nullptr, pImage);
     ButtonRun run;
     run.pDlg = &dlg;
+    s_bToldMinimised = false;
+    HHOOK hHook = SetWindowsHookExW(WH_CALLWNDPROC, WatchMinimise, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hHook);
     HANDLE hHelper = CreateThread(nullptr, 0, UseButtons, &run, 0, nullptr);
     ASSERT_NE(nullptr, hHelper);
 
     EXPECT_EQ(IDCANCEL, dlg.DoModal()) << "the close button ends the window";
     WaitForSingleObject(hHelper, INFINITE);
     CloseHandle(hHelper);
+    UnhookWindowsHookEx(hHook);
     EXPECT_TRUE(run.bMinimised);
     EXPECT_TRUE(run.bRestored);
     EXPECT_EQ(1, dlg.m_nState) << "the install button started a run";
