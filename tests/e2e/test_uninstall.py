@@ -148,6 +148,12 @@ class UninstallTest(unittest.TestCase):
     def tearDown(self):
         self.inst.discard()
 
+    def assert_one_program_in_temp_until_restart(self):
+        found = list((self.inst.c / "temp").glob("UnInstall-*.exe"))
+        self.assertEqual(1, len(found), found)
+        harness.wine(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
+        self.assertFalse(found[0].exists())
+
     def assert_uninstalled(self):
         self.assertEqual(without(self.before, INSTALLED + self.inst.links()), self.inst.snapshot())
         self.assertFalse(self.inst.registered(ENTRY))
@@ -168,10 +174,7 @@ class UninstallTest(unittest.TestCase):
         self.assertIn("[StartCopyFromTemp] continues as", log)
         self.assertIn("done left=0", log)
         # The copy that did the work stays in the temporary folder until the system starts again.
-        copies = list((self.inst.c / "temp").glob("UnInstall-*.exe"))
-        self.assertEqual(1, len(copies), copies)
-        harness.wine(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
-        self.assertFalse(copies[0].exists())
+        self.assert_one_program_in_temp_until_restart()
         self.assert_uninstalled()
 
     def test_silent_uninstall_string_removes_everything_and_exits_0(self):
@@ -183,10 +186,7 @@ class UninstallTest(unittest.TestCase):
         self.assertNotIn("[StartCopyFromTemp]", log)
         self.assertIn("done left=0", log)
         # The program's own file left the folder for the temporary folder, until the system starts again.
-        moved = list((self.inst.c / "temp").glob("UnInstall-*.exe"))
-        self.assertEqual(1, len(moved), moved)
-        harness.wine(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
-        self.assertFalse(moved[0].exists())
+        self.assert_one_program_in_temp_until_restart()
         self.assert_uninstalled()
 
     def test_silent_refusals_and_leftovers_exit_with_their_codes(self):
