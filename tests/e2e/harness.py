@@ -17,7 +17,6 @@ from pathlib import Path
 SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[2]))
 BUILD = Path(os.environ.get("MIREVALE_BUILD", SOURCE / "build" / "x86_64"))
 TEMPLATE_PREFIX = Path(os.environ.get("MIREVALE_WINE_PREFIX", BUILD / "wineprefix"))
-WINE_RUN = SOURCE / "tests" / "wine-run.sh"
 WINE_PREFIX_SH = SOURCE / "tests" / "wine-prefix.sh"
 WINE_SESSION_SH = SOURCE / "tests" / "wine-session.sh"
 PROBE = BUILD / "tests" / "window_probe.exe"
