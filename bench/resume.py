@@ -35,7 +35,7 @@ def main():
     folder.mkdir(parents=True, exist_ok=True)
     if not (folder / "big.bin").exists() or (folder / "big.bin").stat().st_size != SIZE:
         (folder / "big.bin").write_bytes(random.Random(2026).randbytes(SIZE))
-    subprocess.run([str(harness.WINE_PREFIX_SH), str(harness.TEMPLATE_PREFIX)], check=True)
+    prefix = harness.new_prefix("bench-resume")
     rows = []
     with file_server() as server:
         for name, steps, resume in CASES:
@@ -43,7 +43,7 @@ def main():
             for _ in range(args.reps):
                 server.reset(folder)
                 server.script("big.bin", *steps)
-                out = harness.wine(harness.TEMPLATE_PREFIX, [harness.BUILD / "bench" / "mirevale_bench.exe",
+                out = harness.wine(prefix, [harness.BUILD / "bench" / "mirevale_bench.exe",
                                    "attempts", server.base + "big.bin", 1, resume], capture_output=True, check=True)
                 result = json.loads(out.stdout.decode().splitlines()[-1])
                 assert result["ok"] and result["bytes"] == SIZE, result

@@ -22,6 +22,16 @@ if [ -f "$top/build/native/CTestTestfile.cmake" ]; then
   (cd "$top/build/native" && ctest --output-on-failure)
 fi
 . "$top/scripts/xvfb.sh"
+# Every test works in a copy of a template prefix; the templates themselves must come out of the run as
+# they went in, or a test would depend on what an earlier one left there.
+templates=("$top/build/x86_64/wineprefix")
+"$top/tests/wine-prefix.sh" "${templates[0]}"
+if [ $i686 -eq 1 ]; then
+  templates+=("$top/build/i686-runtime/prefix")
+  MIREVALE_WIDTH=i686 "$top/tests/wine-prefix.sh" "${templates[1]}"
+fi
+listing() { for p in "${templates[@]}"; do find "$p" "$p.home" -printf '%p\t%y\t%s\t%m\t%T@\t%l\n'; done | LC_ALL=C sort; }
+listing >"$top/build/templates-before.txt"
 status=0
 (cd "$top/build/x86_64" && ctest --output-on-failure "$@") || status=$?
 if [ $i686 -eq 1 ]; then
@@ -32,5 +42,11 @@ if [ $i686 -eq 1 ]; then
     status=1
   fi
   (cd "$top/build/i686" && ctest --output-on-failure "$@") || status=$?
+fi
+listing >"$top/build/templates-after.txt"
+if ! diff "$top/build/templates-before.txt" "$top/build/templates-after.txt" >"$top/build/templates-diff.txt"; then
+  echo "test: the tests changed a template prefix (build/templates-diff.txt):" >&2
+  head -n 20 "$top/build/templates-diff.txt" >&2
+  status=1
 fi
 exit $status

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# wine-run.sh PREFIX PROGRAM [ARGS...]: runs a Windows program under Wine in the given prefix, as the
-# installer's users run it (Chinese locale), creating the prefix on first use, in a session that is
-# ready (tests/wine-session.sh; the probe is the window_probe.exe beside the program, if there is one).
-# The programs are the test programs (GoogleTest), whose output is passed on when they end.
+# wine-run.sh TEMPLATE PROGRAM [ARGS...]: runs a Windows program under Wine, as the installer's users
+# run it (Chinese locale), in a copy of the template prefix made for this run alone (the template is
+# made on first use and never written by a test; the copy goes when the program has ended), in a
+# session that is ready (tests/wine-session.sh; the probe is the window_probe.exe beside the program,
+# if there is one). The programs are the test programs (GoogleTest), whose output is passed on.
 set -euo pipefail
-prefix=$(realpath -m "$1"); shift
+template=$(realpath -m "$1"); shift
 here=$(cd "$(dirname "$0")" && pwd)
-"$here/wine-prefix.sh" "$prefix"
+runs=$template.runs
+mkdir -p "$runs"
+prefix=$(mktemp -d "$runs/$(basename "$1" .exe)-XXXXXX")/prefix
+MIREVALE_WINE_PREFIX=$template python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import harness; harness.copy_prefix(sys.argv[2])' \
+  "$here/e2e" "$prefix"
 probe=$(dirname "$1")/window_probe.exe
 [ -f "$probe" ] || probe=
-"$here/wine-session.sh" "$prefix" "$probe"
 export WINEPREFIX=$prefix HOME=$prefix.home LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # MIREVALE_WIDTH=i686: a program of the 32-bit build, in its runtime (tests/wine-i686.sh).
@@ -20,7 +24,9 @@ runner=()
 # program always prints, so an end like that, with no output within a second, is Wine's: the program is
 # started once more, with a note.
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+trap '"${runner[@]}" wineserver -k >/dev/null 2>&1 || true; "${runner[@]}" wineserver -w >/dev/null 2>&1 || true
+      rm -rf "$out" "$(dirname "$prefix")"' EXIT
+"$here/wine-session.sh" "$prefix" "$probe"
 for attempt in 1 2; do
   start=$(date +%s%N)
   status=0

@@ -318,24 +318,56 @@ class Installer:
         xdo.move(*self.screen(point))
 
     def click(self, point):
-        xdo.click(*self.screen(point))
+        x, y = self.screen(point)
+        self._wait_out_double_click(x, y)
+        xdo.click(x, y)
+        self._pressed(x, y)
 
-    def drag(self, start, end, release_outside_screen=None):
+    def drag(self, start, end, release_outside_screen=None, moves=True):
         """Presses the left button at client point `start`, moves in steps to client point `end`
-        (or to a screen point), releases; all points are taken from where the window was at first."""
+        (or to a screen point), releases; all points are taken from where the window was at first.
+        With `moves` the press is meant to start the system's move loop: each step then waits until
+        the loop runs and the window has followed the pointer (or a while has passed, so that a
+        window that stays put fails the caller's check)."""
         x0, y0 = self.origin()
         sx, sy = x0 + start[0], y0 + start[1]
         ex, ey = release_outside_screen or (x0 + end[0], y0 + end[1])
-        # The pace of a hand: a press too soon after the pointer arrived, or motion before Wine's move
-        # loop runs, is no drag, and nothing on the screen tells when Wine is ready for either.
+        self._wait_out_double_click(sx, sy)
         xdo.move(sx, sy)
-        time.sleep(0.2)
         xdo.run("mousedown", 1)
-        time.sleep(0.3)
+        self._pressed(sx, sy)
+        moving = moves and wait_until(lambda: self.probe().get("movesize") == "1", 10)
         for step in range(1, 5):
-            xdo.move(sx + (ex - sx) * step // 4, sy + (ey - sy) * step // 4)
-            time.sleep(0.15)
+            x, y = sx + (ex - sx) * step // 4, sy + (ey - sy) * step // 4
+            xdo.move(x, y)
+            if moving:
+                wait_until(lambda: self._origin_or_none() == (x0 + x - sx, y0 + y - sy), 10)
         xdo.run("mouseup", 1)
+        if moving:
+            wait_until(lambda: self.probe().get("movesize") == "0", 10)
+
+    def _origin_or_none(self):
+        try:
+            return self.origin()
+        except WindowGone:
+            return None
+
+    def _pressed(self, x, y):
+        self._last_press = (time.monotonic(), x, y)
+
+    def _wait_out_double_click(self, x, y):
+        """A press as near the last one as the system's double-click rule says, and sooner, would be a
+        double click (on a drag area: no drag); a hand waits a moment first, and so does this."""
+        last = getattr(self, "_last_press", None)
+        if last is None:
+            return
+        if not hasattr(self, "_double_click"):
+            self._double_click = tuple(int(v) for v in self.probe()["doubleclick"].split(","))
+        seconds, width, height = self._double_click[0] / 1000.0, self._double_click[1], self._double_click[2]
+        when, last_x, last_y = last
+        if abs(x - last_x) < width / 2 and abs(y - last_y) < height / 2:
+            # X stamps the press when it takes it, a little after the call returned: a margin covers it.
+            time.sleep(max(0.0, when + seconds + 0.1 - time.monotonic()))
 
     def keys(self, *names):
         xdo.keys(self.window, *names)

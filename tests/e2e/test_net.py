@@ -32,7 +32,7 @@ class NetTest(unittest.TestCase):
         with harness.nginx(self.files) as base, fault_server() as fault:
             env = {"MIREVALE_TEST_BASE_URL": base, "MIREVALE_TEST_FAULT_URL": fault,
                    "MIREVALE_TEST_CLOSED_URL": "http://127.0.0.1:%d/EX/" % harness.free_port()}
-            code, out = harness.run_peer_tests(harness.TEMPLATE_PREFIX, "net", "HttpDownloadTest.*", env=env)
+            code, out = harness.run_peer_tests(harness.new_prefix("net-direct"), "net", "HttpDownloadTest.*", env=env)
             self.assertEqual(0, code, out)
             self.assertNotIn("FAILED", out)
 

@@ -1,6 +1,7 @@
 // Reports what a test cannot see on the screen about the installer window, or about a message box,
 // as UTF-8 "name=value" lines on standard output:
-//   window_probe            the installer window: styles, rectangles, state, its two labels
+//   window_probe            the installer window: styles, rectangles, state, its two labels, whether
+//                           its thread runs a window drag, and the system's double-click rule
 //   window_probe restore    the same, after restoring the installer window from the taskbar
 //   window_probe box TITLE  the visible top-level window titled TITLE: its child controls
 //   window_probe session    waits until the Wine session lists drive C: and has its desktop
@@ -102,6 +103,16 @@ int ProbeInstaller(bool bRestore)
     Print(std::wstring(L"owner=") + (GetWindow(hDlg, GW_OWNER) != nullptr ? L"1" : L"0"));
     PrintLabel(hDlg, 1000);
     PrintLabel(hDlg, 1001);
+    // The system's own move loop marks its thread while it runs: a press that starts a drag is seen
+    // here, and so is the release that ends it.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    bool bMoving = GetGUIThreadInfo(GetWindowThreadProcessId(hDlg, nullptr), &info)
+        && (info.flags & GUI_INMOVESIZE) != 0 && info.hwndMoveSize == hDlg;
+    Print(std::wstring(L"movesize=") + (bMoving ? L"1" : L"0"));
+    // A press within this time and distance of the last one is a double click, which starts no drag.
+    Print(L"doubleclick=" + std::to_wstring(GetDoubleClickTime()) + L"," + std::to_wstring(GetSystemMetrics(SM_CXDOUBLECLK))
+        + L"," + std::to_wstring(GetSystemMetrics(SM_CYDOUBLECLK)));
     return 0;
 }
 
