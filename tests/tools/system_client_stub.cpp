@@ -26,7 +26,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     std::wstring strMarker = std::to_wstring(GetCurrentProcessId()) + L"\r\n" + szCurrent + L"\r\n";
     // Written aside and renamed, so that whoever sees the marker also sees what it says.
     std::wstring strPart = StubMarkerPath(strFolder) + L".part";
-    HANDLE hFile = CreateFileW(strPart.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile
+        = CreateFileW(strPart.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile != INVALID_HANDLE_VALUE) {
         DWORD cbWritten = 0;
         WriteFile(hFile, strMarker.data(), static_cast<DWORD>(strMarker.size() * sizeof(wchar_t)), &cbWritten, nullptr);

@@ -111,8 +111,8 @@ int ProbeInstaller(bool bRestore)
         && (info.flags & GUI_INMOVESIZE) != 0 && info.hwndMoveSize == hDlg;
     Print(std::wstring(L"movesize=") + (bMoving ? L"1" : L"0"));
     // A press within this time and distance of the last one is a double click, which starts no drag.
-    Print(L"doubleclick=" + std::to_wstring(GetDoubleClickTime()) + L"," + std::to_wstring(GetSystemMetrics(SM_CXDOUBLECLK))
-        + L"," + std::to_wstring(GetSystemMetrics(SM_CYDOUBLECLK)));
+    Print(L"doubleclick=" + std::to_wstring(GetDoubleClickTime()) + L","
+        + std::to_wstring(GetSystemMetrics(SM_CXDOUBLECLK)) + L"," + std::to_wstring(GetSystemMetrics(SM_CYDOUBLECLK)));
     return 0;
 }
 
