@@ -20,10 +20,11 @@ BOOL CSetupApp::InitInstance()
     SetMainWindow(pDlg);
     pDlg->DoModal();
     SetMainWindow(nullptr);
-    // The window waits for the install run when it is destroyed, bounded at twenty minutes; a run
-    // still going after that keeps the dialog object it works on, and the process ends under it.
-    if (pDlg->HasExited())
-        delete pDlg;
+    // The window waits for the install run when it is destroyed; a stop ends the run within moments,
+    // and the process must not end under a run that still puts the previous installation back.
+    while (!pDlg->HasExited())
+        pDlg->WaitForExit();
+    delete pDlg;
     return FALSE;
 }
 

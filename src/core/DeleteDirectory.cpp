@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "core/SetupDlg.h"
+#include "support/FileAttributes.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -59,11 +60,12 @@ static void DeleteTree(const WCHAR* pszFolder)
             LogError(L"[CSetupDlg::DeleteDirectory] path too long folder=%s name=%s", pszFolder, data.cFileName);
             continue;
         }
+        // A read-only file (an archive may carry the attribute) would stay, and its folders with it.
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
             RemoveLink(szPath);
         else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             CSetupDlg::DeleteDirectory(szPath);
-        else
+        else if (ClearReadOnly(szPath, data.dwFileAttributes))
             DeleteFileW(szPath);
     } while (FindNextFileW(find.Get(), &data));
 }
@@ -77,6 +79,7 @@ BOOL CSetupDlg::DeleteDirectory(const WCHAR* pszFolder)
     DWORD dwAttributes = GetFileAttributesW(pszFolder);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return RemoveLink(pszFolder) ? TRUE : FALSE;
+    ClearReadOnly(pszFolder, dwAttributes);
     DeleteTree(pszFolder);
     return RemoveDirectoryW(pszFolder) ? TRUE : FALSE;
 }

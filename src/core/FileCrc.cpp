@@ -35,6 +35,8 @@ BOOL CSetupDlg::CheckFileCRC()
     }
 
     for (const CrcListEntry& entry : ParseCrcList(strText)) {
+        if (StopRequested())
+            return FALSE;
         if (entry.dwCrc == 0)
             continue;
         DWORD dwLocal = GetFileCRC(entry.strName.c_str());

@@ -29,6 +29,12 @@ void CSetupDlg::UpdateProgressText()
         InvalidateRect(hWnd, nullptr, FALSE);
 }
 
+void CSetupDlg::PostRunEnded()
+{
+    if (HWND hWnd = GetSafeHwnd())
+        PostMessageW(hWnd, WM_SETUP_RUN_ENDED, 0, 0);
+}
+
 void CSetupDlg::PostProgress()
 {
     // With no window, PostMessage would post to this thread's own queue instead.
@@ -80,13 +86,14 @@ DWORD CSetupDlg::InstallPackages()
     if (!Execute(&nCount))
         return 1;
 
-    DeleteDirectory(m_szSetupPath);
+    if (!MoveAsidePreviousInstallation())
+        return 1;
 
     int nIndex = 0;
     int nAttempts = 0;
     CPackageDownload package;
     while (nIndex < nCount) {
-        if (WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
+        if (StopRequested())
             return 1;
 
         const PackageEntry entry = m_vecPackages[static_cast<size_t>(nIndex)];
@@ -117,7 +124,11 @@ DWORD CSetupDlg::InstallPackages()
             continue;
         }
 
-        bool bDownloaded = DownloadPackage(szUrl, nIndex, nCount, package) && ReceivedMatchesRelease(entry.szName);
+        bool bDownloaded = DownloadPackage(szUrl, nIndex, nCount, package);
+        // A stop ends the download under way; what it held is dropped with the run.
+        if (StopRequested())
+            return 1;
+        bDownloaded = bDownloaded && ReceivedMatchesRelease(entry.szName);
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"下载%s失败", entry.szName);
@@ -146,7 +157,11 @@ DWORD CSetupDlg::InstallPackages()
         WriteFile(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr);
         archive.Close();
 
-        if (!UnZip(szArchive, m_szSetupPath)) {
+        if (!UnZip(szArchive, m_szSetupPath, StopFlag())) {
+            if (StopRequested()) {
+                DeleteFileW(szArchive);
+                return 1;
+            }
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"安装%s失败", entry.szName);
                 return 1;
@@ -162,18 +177,20 @@ DWORD CSetupDlg::InstallPackages()
 
     // The loop tests the stop request only before an attempt: a stop confirmed during the last
     // package, the uninstaller download or the check ends the run as well.
-    if (WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
+    if (StopRequested())
         return 1;
     // A replaced uninstaller is refused, and with it the run: nothing may register it.
     if (!DownloadUninstallFile() && m_bReleaseRefused)
         return 1;
-    if (WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
+    if (StopRequested())
         return 1;
     m_nProgress = 97;
     PostProgress();
 
     if (CheckFileCRC())
-        return WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0 ? 1 : 0;
+        return StopRequested() ? 1 : 0;
+    if (StopRequested())
+        return 1;
     LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
     if (!m_bReleaseRefused)
         ShowError(L"校验失败");
@@ -186,6 +203,7 @@ DWORD CSetupDlg::Run()
     if (!worker) {
         LogError(L"[CSetupDlg::Run] CreateThread error=%lu", GetLastError());
         ShowError(L"安装失败");
+        PostRunEnded();
         return 1;
     }
     // The completion steps and the window's closing must never overlap a worker that still uses
@@ -196,10 +214,13 @@ DWORD CSetupDlg::Run()
     }
     DWORD dwStatus = 1;
     GetExitCodeThread(worker.Get(), &dwStatus);
-    // A failed or stopped run registers nothing and starts nothing: its message stays in red. A stop
-    // confirmed after the worker's last test counts as well.
-    if (dwStatus != 0 || WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0)
+    // A failed or stopped run registers nothing and starts nothing: its message stays in red, and the
+    // previous installation is back. A stop confirmed after the worker's last test counts as well.
+    if (dwStatus != 0 || StopRequested()) {
+        RestorePreviousInstallation();
+        PostRunEnded();
         return 1;
+    }
 
     WriteClientConfig(0);
     WCHAR szTarget[MAX_PATH];
@@ -211,6 +232,8 @@ DWORD CSetupDlg::Run()
     m_nProgress = 100;
     UpdateProgressText();
     WriteRegistry();
+    RemovePreviousInstallation();
     ArmLaunchTimer();
+    PostRunEnded();
     return 1;
 }

@@ -25,6 +25,9 @@ bool CSetupDlg::Execute(int* pnCount)
     LogNormal(L"[CSetupDlg::Execute] start download  %s", szUrl);
 
     bool bDownloaded = DownloadToRecvBuffer(szUrl);
+    // A stop ends the download under way: no failure to show to a window that has gone.
+    if (!bDownloaded && StopRequested())
+        return false;
     if (!bDownloaded) {
         ShowError(L"下载Setupconfig.txt失败");
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");

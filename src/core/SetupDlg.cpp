@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "net/DownloadState.h"
 #include "net/HttpDownload.h"
 #include "support/Format.h"
 
@@ -33,6 +34,7 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
     , m_bConfirmClose(TRUE)
 {
     m_szSetupPath[0] = L'\0';
+    m_szBackupPath[0] = L'\0';
     m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
 
     ZeroMemory(m_szUnInstallPath, sizeof(m_szUnInstallPath));
@@ -56,6 +58,11 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
 
     CopyString(m_szDriveRoot, ARRAYSIZE(m_szDriveRoot), L"C:\\");
     GetDestPath();
+    // Not while another copy installs: what it keeps aside is its own to put back.
+    if (m_installLock.TryAcquire()) {
+        RecoverPreviousInstallation();
+        m_installLock.Release();
+    }
 
     m_hHandCursor = LoadCursorW(nullptr, IDC_HAND);
 
@@ -101,8 +108,11 @@ bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl)
 {
     ClearRecvBuffer();
     m_nRecvLen = 0;
+    // A state of its own, never continued: only so that a stop ends this download as well.
+    CDownloadState state;
+    state.SetStop(StopFlag());
     bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
-                           GetSafeHwnd())
+                           GetSafeHwnd(), &state)
         != 0;
     // Even a failed download may have placed bytes in the block.
     NoteRecvBufferUse(m_nRecvLen);

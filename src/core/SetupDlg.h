@@ -10,6 +10,7 @@
 #include "core/ReleaseCheck.h"
 #include "framework/Dialog.h"
 #include "support/WorkThread.h"
+#include "system/InstallLock.h"
 #include "ui/MsgStatic.h"
 
 struct CPackageDownload;
@@ -22,6 +23,7 @@ enum {
     IDD_SETUP_DIALOG = 102,
     WM_SETUP_PROGRESS = WM_USER + 100,
     WM_SETUP_ARM_LAUNCH = WM_USER + 101, // the runner asks the window's thread to set the launch timer
+    WM_SETUP_RUN_ENDED = WM_USER + 102, // the runner has ended: the window's thread lets the install lock go
     IDT_LAUNCH_CLIENT = 0x1234,
     IDC_STATIC_PERCENT = 1000,
     IDC_STATIC_STATUS = 1001,
@@ -40,7 +42,8 @@ public:
     DWORD Run() override;
     static DWORD WINAPI InstallThreadProc(LPVOID pParam);
     void UpdateProgressText();
-    static BOOL UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder);
+    // Extracts every item; a set *pbStop ends the extraction between two items, as failed.
+    static BOOL UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop = nullptr);
     static BOOL DeleteDirectory(const WCHAR* pszFolder);
     BOOL CheckFileCRC();
     DWORD GetFileCRC(const WCHAR* pszName);
@@ -70,6 +73,16 @@ public:
     bool ReleaseListsEveryPackage();
     // Shows the red message of a refused release and notes the refusal for the steps that follow.
     void RefuseRelease();
+
+    // The previous installation, kept beside the install folder until the run is complete.
+    // Moves it aside where the run used to delete it; false (shown and logged) when it cannot be moved.
+    bool MoveAsidePreviousInstallation();
+    // After a failed or stopped run: what the run put in the install folder goes, the previous one returns.
+    void RestorePreviousInstallation();
+    // After a complete run.
+    void RemovePreviousInstallation();
+    // At start: puts back what a run that was killed or lost its power left aside.
+    void RecoverPreviousInstallation();
 
     // System integration.
     void WriteRegistry();
@@ -103,6 +116,7 @@ private:
     void SetStatusText(const WCHAR* pszText);
     void ShowErrorFormat(const WCHAR* pszFormat, const WCHAR* pszName);
     void ArmLaunchTimer();
+    void PostRunEnded();
     void ReleaseImages();
 
 public:
@@ -115,6 +129,8 @@ public:
     WCHAR m_szSetupPath[MAX_PATH];
     WCHAR m_szUnInstallPath[MAX_PATH];
     WCHAR m_szDriveRoot[MAX_PATH];
+    WCHAR m_szBackupPath[MAX_PATH]; // empty while no previous installation waits aside
+    CInstallLock m_installLock;
 
     HICON m_hIcon;
     RECT m_rcClose;

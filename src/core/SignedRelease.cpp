@@ -45,6 +45,8 @@ bool CSetupDlg::FetchReleaseList()
         }
     }
     LogError(L"[CSetupDlg::CheckRelease] %s %s", strFile.c_str(), strReason.c_str());
+    if (StopRequested())
+        return false;
     RefuseRelease();
     return false;
 }

@@ -12,7 +12,7 @@ struct ZipCloser {
 
 } // namespace
 
-BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder)
+BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop)
 {
     if (pszArchive == nullptr || pszFolder == nullptr) {
         LogError(L"[CSetupDlg::UnZip] 原文件=%s  目标文件=%s", pszArchive, pszFolder);
@@ -29,6 +29,10 @@ BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder)
     QueryZipItem(zip.get(), -1, &info);
     int nCount = info.nIndex;
     for (int i = 0; i < nCount; ++i) {
+        if (pbStop != nullptr && pbStop->load()) {
+            LogNormal(L"[CSetupDlg::UnZip] stopped before item %d of %s", i, pszArchive);
+            return FALSE;
+        }
         // Within the count a query fails only on a damaged record; skipping that item would report
         // a partial installation as complete.
         if (QueryZipItem(zip.get(), i, &info) != ZR_OK) {

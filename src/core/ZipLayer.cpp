@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/ZipLayerRules.h"
+#include "support/FileAttributes.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -380,9 +381,14 @@ DWORD UnzipItem(ZipHandle hZip, int nIndex, const WCHAR* pszName)
     if (GoToItem(hZip, nIndex) != ZR_OK)
         return ZR_CORRUPT;
 
-    // Windows refuses to replace a read-only file; Wine run by root would not, so ask first.
-    DeleteFileW(szPath);
+    // A read-only file that an earlier installation left is replaced like any other: its attribute
+    // goes first, as Windows neither deletes nor overwrites a read-only file. Should it stay, the item
+    // fails here rather than where Windows would refuse it (Wine run by root would not).
     DWORD dwExisting = GetFileAttributesW(szPath);
+    if ((dwExisting & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        ClearReadOnly(szPath, dwExisting);
+    DeleteFileW(szPath);
+    dwExisting = GetFileAttributesW(szPath);
     if (dwExisting != INVALID_FILE_ATTRIBUTES && (dwExisting & FILE_ATTRIBUTE_READONLY) != 0) {
         LogError(L"[UnzipItem] create %s failed error=%lu", szPath, static_cast<DWORD>(ERROR_ACCESS_DENIED));
         return ZR_CREATE;

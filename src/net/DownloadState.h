@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+
 // What one file's download keeps from one attempt to the next: where its body begins in the caller's
 // block, the validator and whole length of the response that began it, and whom to tell as its bytes
 // arrive. An attempt that broke off part way leaves the bytes it received in the block; the next
@@ -15,6 +17,9 @@ public:
     // Forgets the body: the next download asks for a whole one.
     void Reset();
     void SetProgress(PFN_PROGRESS pfnProgress, void* pContext);
+    // A download that sees this flag set ends between two reads, as failed.
+    void SetStop(const std::atomic<bool>* pbStop) { m_pbStop = pbStop; }
+    bool StopRequested() const { return m_pbStop != nullptr && m_pbStop->load(); }
     // Notes the response that begins a body at offset nBodyStart of the block.
     void BeginBody(int nBodyStart, const WCHAR* pszETag, const WCHAR* pszLastModified, bool bTotal, DWORD dwTotal);
     // True when a block whose count is nLength holds a start of the body that a Range request can
@@ -31,6 +36,7 @@ public:
 private:
     PFN_PROGRESS m_pfnProgress = nullptr;
     void* m_pContext = nullptr;
+    const std::atomic<bool>* m_pbStop = nullptr;
 };
 
 // The value If-Range carries: a strong ETag, else Last-Modified (a weak ETag never matches a range

@@ -192,6 +192,10 @@ bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacit
     const int nStartLength = *pnLength;
     BYTE chunk[READ_CHUNK];
     for (;;) {
+        if (pState != nullptr && pState->StopRequested()) {
+            LogNormal(L"[HttpDownload  InternetReadFile]  stopped size=%d", *pnLength - nStartLength);
+            return false;
+        }
         DWORD dwRecv = 0;
         if (!InternetReadFile(hRequest, chunk, READ_CHUNK, &dwRecv)) {
             LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", GetLastError(), dwRecv);
@@ -295,6 +299,8 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
         const WCHAR* pszHeaders = bRanged ? szHeaders : nullptr;
         if (bRanged)
             LogNormal(L"[HttpDownload  Range]  resume at %lu of %lu", pState->Held(*pnLength), pState->m_dwTotal);
+        if (pState != nullptr && pState->StopRequested())
+            return 0;
         CInternetHandle hRequest(OpenUrl(hInternet.Get(), lpUrl, pszHeaders));
         if (!hRequest) {
             LogOpenFailure(lpUrl);

@@ -9,7 +9,7 @@ class CDownloadState;
 // asked for them once through the credentials dialog. Returns 1 for a complete body, 0 for any
 // failure (logged).
 // With pState, a body that an earlier call with the same state left part of in the block is
-// continued from where it broke, and pState is told of the bytes as they arrive; without it every
-// call asks for a whole body.
+// continued from where it broke, and pState is told of the bytes as they arrive; a stop that pState
+// carries ends the download between two reads; without it every call asks for a whole body.
 int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapacity, WCHAR szProxyUser[64],
     WCHAR szProxyPassword[64], HWND hWndOwner, CDownloadState* pState = nullptr);

@@ -68,6 +68,7 @@ BOOL CWorkThread::Start(UINT nStackSize)
         return 0;
     // A stop request left from before must not stop the new thread at once.
     ResetEvent(m_hStopEvent);
+    m_bStopRequested = false;
     InitOnceExecuteOnce(&s_filterOnce, InstallGuardFilter, nullptr, nullptr);
     m_hThread = CreateThread(nullptr, nStackSize, ThreadEntry, this, 0, &m_dwThreadId);
     return m_hThread != nullptr ? 1 : 0;
@@ -96,6 +97,12 @@ void CWorkThread::WaitForExit()
     DWORD dwResult = WaitHandlingSentMessages(m_hThread, 600000);
     for (int nRetry = 0; dwResult == WAIT_TIMEOUT && nRetry < 600; ++nRetry)
         dwResult = WaitHandlingSentMessages(m_hThread, 1000);
+}
+
+void CWorkThread::RequestStop()
+{
+    m_bStopRequested = true;
+    SetEvent(m_hStopEvent);
 }
 
 bool CWorkThread::HasExited() const

@@ -1,9 +1,11 @@
 #pragma once
 #include <windows.h>
 
-// Gives an object one background thread of its own and a stop-request event. A derived class
-// supplies the body in Run; the owner starts it once with Start, signals m_hStopEvent to ask it to
-// stop, and calls WaitForExit before the object goes away.
+#include <atomic>
+
+// Gives an object one background thread of its own and a stop request. A derived class supplies the
+// body in Run; the owner starts it once with Start, calls RequestStop to ask it to stop, and calls
+// WaitForExit before the object goes away.
 class CWorkThread {
 public:
     CWorkThread();
@@ -18,11 +20,17 @@ public:
     void WaitForExit();
     // True when no thread was started or the started one has ended.
     bool HasExited() const;
+    // Asks the body to stop: the request stays until the next Start, so that every later look sees
+    // it, and m_hStopEvent is signalled for whoever waits on it.
+    void RequestStop();
+    bool StopRequested() const { return m_bStopRequested.load(); }
+    const std::atomic<bool>* StopFlag() const { return &m_bStopRequested; }
 
 protected:
     static DWORD WINAPI ThreadEntry(LPVOID pParam);
 
     HANDLE m_hThread;
     DWORD m_dwThreadId;
-    HANDLE m_hStopEvent; // auto-reset; the body tests it with a 1 ms wait
+    HANDLE m_hStopEvent; // auto-reset: a wait consumes it, so the body looks at StopRequested
+    std::atomic<bool> m_bStopRequested {false};
 };

@@ -59,7 +59,7 @@ void CSetupDlg::OnCloseButton()
     if (m_nState == 1 && m_bConfirmClose
         && MessageBoxW(m_hWnd, L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    SetEvent(m_hStopEvent);
+    RequestStop();
     EndDialog(IDCANCEL);
 }
 
@@ -73,8 +73,14 @@ void CSetupDlg::OnInstallButton()
         MessageBoxW(m_hWnd, L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    if (!Start(0))
+    if (!m_installLock.TryAcquire()) {
+        MessageBoxW(m_hWnd, L"另一个安装程序正在安装，请等它结束后再试", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
+    }
+    if (!Start(0)) {
+        m_installLock.Release();
+        return;
+    }
     m_nState = 1;
     ShowWindow(m_stcPercent.GetSafeHwnd(), SW_SHOW);
     InvalidateRect(m_hWnd, nullptr, TRUE);

@@ -63,6 +63,9 @@ bool CSetupDlg::WindowProc(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRe
         InvalidateRect(m_hWnd, nullptr, FALSE);
         lResult = 1;
         return true;
+    case WM_SETUP_RUN_ENDED:
+        m_installLock.Release();
+        return true;
     case WM_SETUP_ARM_LAUNCH:
         SetTimer(m_hWnd, IDT_LAUNCH_CLIENT, 1000, nullptr);
         return true;

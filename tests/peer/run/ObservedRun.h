@@ -54,8 +54,6 @@ public:
     void RunToEnd(const std::function<void()>& onIdle = nullptr);
     // Handles the window's messages while a started run goes on, until bDone answers true.
     void PumpUntil(const std::function<bool()>& bDone);
-    // As the close button does.
-    void RequestStop() { SetEvent(m_hStopEvent); }
 
     std::vector<int> ProgressPosts() const;
     std::vector<std::wstring> StatusTexts() const;

@@ -22,8 +22,7 @@ public:
         ++m_nRuns;
         return m_body(*this);
     }
-    bool StopRequested() { return WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0; }
-    void RequestStop() { SetEvent(m_hStopEvent); }
+    HANDLE StopEvent() const { return m_hStopEvent; }
     HANDLE ThreadHandle() const { return m_hThread; }
     DWORD ExitCode()
     {
@@ -65,19 +64,20 @@ TEST(WorkThreadTest, StopRequestLeftFromBeforeStartIsCleared)
     EXPECT_EQ(0u, thread.ExitCode());
 }
 
-TEST(WorkThreadTest, OneStopRequestIsConsumedByOneTest)
+TEST(WorkThreadTest, AStopRequestStaysForEveryLaterLookAndSignalsTheEvent)
 {
     HANDLE hRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     CTestThread thread([hRequested](CTestThread& self) {
         WaitForSingleObject(hRequested, 10000);
+        bool bWaited = WaitForSingleObject(self.StopEvent(), 0) == WAIT_OBJECT_0;
         bool bFirst = self.StopRequested();
         bool bSecond = self.StopRequested();
-        return DWORD(bFirst ? 1 : 0) | DWORD(bSecond ? 2 : 0);
+        return DWORD(bWaited ? 1 : 0) | DWORD(bFirst ? 2 : 0) | DWORD(bSecond ? 4 : 0);
     });
     ASSERT_EQ(1, thread.Start(0));
     thread.RequestStop();
     SetEvent(hRequested);
-    EXPECT_EQ(1u, thread.ExitCode());
+    EXPECT_EQ(7u, thread.ExitCode()) << "a wait on the event must not consume the request";
     CloseHandle(hRequested);
 }
 

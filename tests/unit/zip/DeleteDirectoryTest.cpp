@@ -48,27 +48,44 @@ TEST_F(DeleteDirectoryTest, RemovesTheWholeTreeDepthFirst)
     EXPECT_EQ(std::set<std::wstring> {L"beside.txt"}, ListTree(m_strSandbox));
 }
 
-TEST_F(DeleteDirectoryTest, ReadOnlyFileStaysWithTheFoldersAboveIt)
+TEST_F(DeleteDirectoryTest, ReadOnlyFilesAndFoldersGoAsWell)
 {
-    for (const WCHAR* psz :
-        {L"a.dll", L"keep\\", L"keep\\inner\\", L"keep\\inner\\ro.dll", L"keep\\other.dll", L"gone\\", L"gone\\x.dll"})
+    for (const WCHAR* psz : {L"a.dll", L"ro\\", L"ro\\inner\\", L"ro\\inner\\ro.dll", L"ro\\other.dll"})
         Make(psz);
-    SetFileAttributesW((m_strFolder + L"\\keep\\inner\\ro.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((m_strFolder + L"\\ro\\inner\\ro.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW((m_strFolder + L"\\ro").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(m_strFolder.c_str(), FILE_ATTRIBUTE_READONLY);
 
-    EXPECT_FALSE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
-    EXPECT_EQ((std::set<std::wstring> {L"keep\\", L"keep\\inner\\", L"keep\\inner\\ro.dll"}), ListTree(m_strFolder));
+    EXPECT_TRUE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    EXPECT_FALSE(Exists(m_strFolder));
 }
 
-TEST_F(DeleteDirectoryTest, ExtractedReadOnlyFileSurvivesTheNextRemoval)
+TEST_F(DeleteDirectoryTest, FileInUseStaysWithTheFoldersAboveIt)
+{
+    for (const WCHAR* psz : {L"a.dll", L"keep\\", L"keep\\inner\\", L"keep\\inner\\used.dll", L"keep\\other.dll",
+             L"gone\\", L"gone\\x.dll"})
+        Make(psz);
+    HANDLE hUsed = CreateFileW(
+        (m_strFolder + L"\\keep\\inner\\used.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hUsed);
+
+    EXPECT_FALSE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    CloseHandle(hUsed);
+    EXPECT_EQ((std::set<std::wstring> {L"keep\\", L"keep\\inner\\", L"keep\\inner\\used.dll"}), ListTree(m_strFolder));
+}
+
+TEST_F(DeleteDirectoryTest, ExtractedReadOnlyFileGoesWithTheNextRemoval)
 {
     ZipEntry readOnly = DeflatedEntry("bin/locked.dll", "L");
     readOnly.dwExternal = FILE_ATTRIBUTE_READONLY;
+    ZipEntry unixReadOnly = UnixEntry("bin/r.so", "R", 0100444);
     std::wstring strArchive = m_strSandbox + L"\\pkg.zip";
-    ASSERT_TRUE(WriteTextFile(strArchive, BuildZip({readOnly, DeflatedEntry("free.dll", "F")})));
+    ASSERT_TRUE(WriteTextFile(strArchive, BuildZip({readOnly, unixReadOnly, DeflatedEntry("free.dll", "F")})));
     ASSERT_TRUE(CSetupDlg::UnZip(strArchive.c_str(), m_strFolder.c_str()));
+    ASSERT_TRUE(GetFileAttributesW((m_strFolder + L"\\bin\\r.so").c_str()) & FILE_ATTRIBUTE_READONLY);
 
-    EXPECT_FALSE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
-    EXPECT_EQ((std::set<std::wstring> {L"bin\\", L"bin\\locked.dll"}), ListTree(m_strFolder));
+    EXPECT_TRUE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    EXPECT_FALSE(Exists(m_strFolder));
 }
 
 TEST_F(DeleteDirectoryTest, MissingFolderGivesFalse)

@@ -132,10 +132,12 @@ TEST_F(UnZipTest, TargetIsUsedWithOrWithoutItsTrailingSeparator)
         RemoveTree(m_strTarget);
         ASSERT_TRUE(ExtractTo({DeflatedEntry("sub/a.dll", "A")}, c.strFolder)) << Narrow(c.strFolder);
         EXPECT_EQ("A", ReadTextFile(InTarget(L"sub\\a.dll")));
-        SetFileAttributesW(InTarget(L"sub\\a.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+        HANDLE hUsed
+            = CreateFileW(InTarget(L"sub\\a.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hUsed);
         EXPECT_FALSE(ExtractTo({DeflatedEntry("sub/a.dll", "B")}, c.strFolder));
+        CloseHandle(hUsed);
         EXPECT_TRUE(LogHas(L"[UnzipItem] create " + c.strLogged + L" failed")) << Narrow(Log());
-        SetFileAttributesW(InTarget(L"sub\\a.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 }
 
@@ -147,17 +149,20 @@ TEST_F(UnZipTest, ExistingFileIsReplaced)
     EXPECT_EQ("new", ReadTextFile(InTarget(L"x.dll")));
 }
 
-TEST_F(UnZipTest, ReadOnlyExistingFileFailsItsItemAndEndsTheRun)
+TEST_F(UnZipTest, ReadOnlyExistingFileIsReplacedWithTheArchivesAttributes)
 {
     CreateDirectoryW(m_strTarget.c_str(), nullptr);
     ASSERT_TRUE(WriteTextFile(InTarget(L"x.dll"), "old"));
+    ASSERT_TRUE(WriteTextFile(InTarget(L"y.dll"), "old"));
     SetFileAttributesW(InTarget(L"x.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(InTarget(L"y.dll").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    ZipEntry stillReadOnly = DeflatedEntry("y.dll", "Y");
+    stillReadOnly.dwExternal = FILE_ATTRIBUTE_READONLY;
 
-    EXPECT_FALSE(Extract({DeflatedEntry("a.dll", "A"), DeflatedEntry("x.dll", "X"), DeflatedEntry("z.dll", "Z")}));
-    EXPECT_EQ("A", ReadTextFile(InTarget(L"a.dll")));
-    EXPECT_EQ("old", ReadTextFile(InTarget(L"x.dll")));
-    EXPECT_FALSE(Exists(InTarget(L"z.dll")));
-    EXPECT_TRUE(LogHas(L"[CSetupDlg::UnZip] UnzipItem x.dll failed\r\n")) << Narrow(Log());
+    EXPECT_TRUE(Extract({DeflatedEntry("x.dll", "X"), stillReadOnly}));
+    EXPECT_EQ("X", ReadTextFile(InTarget(L"x.dll")));
+    EXPECT_EQ("Y", ReadTextFile(InTarget(L"y.dll")));
+    EXPECT_FALSE(GetFileAttributesW(InTarget(L"x.dll").c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
 TEST_F(UnZipTest, LockedExistingFileFailsItsItem)
