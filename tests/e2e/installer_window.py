@@ -284,18 +284,26 @@ class WindowGone(Exception):
 class Installer:
     """One run of the installer (or of a copy, `exe`) in `prefix`, and its window."""
 
+    # In the 32-bit runtime any of the prefix's processes may own the window: a second copy started
+    # while the first runs must not take the first one's.
+    _running = []
+
     def __init__(self, prefix, exe=EXE):
         self.prefix = prefix
         self.log = open(Path(prefix).parent / "installer-output.txt", "ab")
         self.proc = harness.wine_popen(prefix, [exe], stdout=self.log, stderr=subprocess.STDOUT)
         self.window = self._find_window()
+        Installer._running.append(self)
 
     def _find_window(self, timeout=60.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline and self.proc.poll() is None:
             windows = [w for pid in harness.window_pids(self.proc, self.prefix)
                        for w in xdo.run("search", "--onlyvisible", "--pid", pid).stdout.split()]
+            taken = {other.window for other in Installer._running if other.proc.poll() is None}
             for window in windows:
+                if window in taken:
+                    continue
                 try:
                     if xdo.geometry(window)[2:] == (WIDTH, HEIGHT):
                         return window
@@ -418,3 +426,5 @@ class Installer:
             self.proc.kill()
             self.proc.wait()
         self.log.close()
+        if self in Installer._running:
+            Installer._running.remove(self)

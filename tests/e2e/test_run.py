@@ -40,10 +40,14 @@ class Release:
         self.folder = harness.scratch("run-" + tag)
         self.crc_lines = []
 
-    def package(self, name, files):
+    def package(self, name, files, read_only=()):
+        """`read_only` names items stored with Unix mode 0444, as archives made on Linux carry them."""
         with zipfile.ZipFile(self.folder / name, "w", zipfile.ZIP_DEFLATED) as archive:
             for path, data in files.items():
-                archive.writestr(path.replace("\\", "/"), data)
+                info = zipfile.ZipInfo(path.replace("\\", "/"), date_time=(2024, 5, 1, 12, 0, 0))
+                info.compress_type = zipfile.ZIP_DEFLATED
+                info.external_attr = (0o100444 if path in read_only else 0o100644) << 16
+                archive.writestr(info, data)
         self.crc_lines += ["%s;%d" % (path, zlib.crc32(data)) for path, data in files.items()]
 
     def manifest(self, entries):
@@ -130,6 +134,7 @@ class RunTest(unittest.TestCase):
             self.assertEqual([5, 5, 1], [server.requests("p%02d.zip" % n) for n in range(1, 4)])
 
             for steps, case in (
+                    (["404"] * 5, "PackageThatAlwaysFailsPutsThePreviousInstallationBack"),
                     (["404"] * 4 + ["garbage"], "DownloadFailuresThenACorruptArchiveEndWithTheInstallMessage"),
                     (["garbage"] * 4 + ["404"], "CorruptArchivesThenADownloadFailureEndWithTheDownloadMessage"),
                     (["404"] * 4, "DownloadFailuresThenAnArchiveThatCannotBeCreatedEndWithTheInstallMessage")):
@@ -228,8 +233,8 @@ class RunTest(unittest.TestCase):
     def test_stop(self):
         two = packages("two", (1, 2), [installed(1), installed(2)]).finish()
         with file_server() as server:
-            for step, case in (("hold file", "StopDuringADownloadTakesEffectBeforeTheNextPackage"),
-                               ("hold 404", "StopDuringAFailingDownloadTakesEffectBeforeItsRetry"),
+            for step, case in (("hold file", "StopDuringADownloadEndsItAndTheRun"),
+                               ("hold 404", "StopDuringAFailingDownloadEndsTheRunWithoutARetry"),
                                ("hold file", "DestroyingTheDialogDuringADownloadWaitsForBothThreads")):
                 server.reset(two)
                 server.script("p01.zip", step)
@@ -261,6 +266,7 @@ class RunTest(unittest.TestCase):
         wrong = "data\\p02.dat;%d" % ((zlib.crc32(package_files(2)["data\\p02.dat"]) + 1) & 0xFFFFFFFF)
         with harness.nginx(release.finish(good + [wrong])) as base:
             self.peer(base, "RunOutcomeTest.CrcMismatchShowsTheCheckFailedAndRemovesNothing")
+            self.peer(base, "RunOutcomeTest.CrcMismatchPutsThePreviousInstallationBack")
 
     def test_no_install_folder(self):
         two = packages("no-folder", (1, 2), [installed(1), installed(2)]).finish()
@@ -345,6 +351,12 @@ class RunTest(unittest.TestCase):
         with harness.nginx(complete) as base:
             self.peer(base, "RunCompletionTest.CompleteRunConfiguresLinksShowsAllRegistersAndAsksForTheLaunch")
             self.peer(base, "RunCompletionTest.RunOnAMachineWithoutTheInstallFolderCreatesIt")
+        read_only = Release("read-only")
+        read_only.package("p01.zip", dict(package_files(1), **{"data\\readonly.txt": b"read-only\r\n"}),
+                          read_only=("data\\readonly.txt",))
+        read_only.manifest([installed(1)])
+        with harness.nginx(read_only.finish()) as base:
+            self.peer(base, "RunCompletionTest.ReleaseWithAReadOnlyFileInstallsAgainOverItself")
 
 
 if __name__ == "__main__":

@@ -7,10 +7,15 @@ The progress is steered by the release: only a few of its many manifest lines ha
 machine installs, placed so that the progress lands on chosen values, and the download after each
 value is held by the server until the window has been looked at."""
 
+import hashlib
+import os
 import random
+import re
 import shutil
+import stat
 import time
 import unittest
+from pathlib import Path
 
 import harness
 import installer_window as iw
@@ -34,6 +39,59 @@ def ui_package(flavour):
 
 def client_marker(prefix):
     return harness.c_drive(prefix) / "Larkspire" / "client-stub.txt"
+
+
+def tree(folder):
+    """Every entry under `folder` and the folder itself: relative path -> (size and digest of a file's
+    bytes, mode bits, mtime in ns). Under Wine a read-only file is one without write bits."""
+    found = {}
+    for root, dirs, files in os.walk(folder):
+        for path in [root] + [os.path.join(root, name) for name in dirs + files]:
+            info = os.lstat(path)
+            data = None
+            if stat.S_ISREG(info.st_mode):
+                content = Path(path).read_bytes()
+                data = (len(content), hashlib.sha256(content).hexdigest())
+            found[os.path.relpath(path, folder)] = (data, info.st_mode, info.st_mtime_ns)
+    return found
+
+
+def previous_installation(prefix):
+    """An earlier install in C:\\Larkspire, made from the Linux side: files with times of their own, a
+    read-only one, nested and empty folders. Returns its tree()."""
+    folder = harness.c_drive(prefix) / "Larkspire"
+    files = {"iQorRemote.exe": b"MZ old client\r\n" * 300, "favicon.ico": b"\0\0\1\0old icon",
+             "config/ORB.System.config": b"<config><server>old.example</server></config>\r\n",
+             "readme.txt": b"read me, but do not write me\r\n",
+             "data/levels/map01.bin": random.Random(7).randbytes(200 << 10)}
+    for name, data in files.items():
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(data)
+    (folder / "logs").mkdir()
+    (folder / "readme.txt").chmod(0o444)
+    # Children before their folders, whose times their creation would move.
+    for n, path in enumerate(sorted((folder / name for name in list(files) + ["data/levels", "data", "logs",
+                                                                              "config", "."]),
+                                    key=lambda p: -len(p.parts))):
+        stamp = 1_600_000_000_123_456_789 + n * 86_400_000_000_017
+        os.utime(path, ns=(stamp, stamp))
+    return tree(folder)
+
+
+def backups(prefix):
+    """The folders beside C:\\Larkspire that hold a previous installation kept aside."""
+    return sorted(path.name for path in harness.c_drive(prefix).glob("Larkspire.previous-*"))
+
+
+def backup_record(prefix):
+    """The values of the installer's record of a previous installation kept aside."""
+    out = harness.wine(prefix, ["reg", "query", "HKLM\\%s\\Corvane\\Mirevale Setup" % harness.SOFTWARE],
+                       capture_output=True).stdout.decode("utf-8", "replace")
+    return {m.group(1): m.group(2).strip() for m in re.finditer(r"^\s+(\S+)\s+REG_SZ\s+(.*)$", out, re.M)}
+
+
+def log_lines(prefix):
+    return harness.utf16_lines((harness.c_drive(prefix) / "temp" / "log.txt").read_bytes())
 
 
 class InstallWindowTest(WindowCase):
@@ -196,6 +254,120 @@ class InstallWindowTest(WindowCase):
         folder = harness.c_drive(prefix) / "Larkspire"
         self.assertEqual((True, False), ((folder / "b.txt").exists(), (folder / "c.txt").exists()))
         self.assertFalse(client_marker(prefix).exists(), "a stopped install started the client")
+
+    def test_stop_during_a_slow_download_ends_at_once_and_puts_the_previous_installation_back(self):
+        big = {"data\\big.dat": random.Random(23).randbytes(6 << 20)}
+        server = self.serve("window-upgrade-stop-release", [("core.zip", 1), ("big.zip", 1)],
+                            {"core.zip": iw.core_package(), "big.zip": big})
+        # About 250 KiB/s: the stop comes in the middle of the download.
+        server.slow("big.zip", 24)
+        prefix = self.prefix("window-upgrade-stop")
+        before = previous_installation(prefix)
+        folder = harness.c_drive(prefix) / "Larkspire"
+        installer = self.start(prefix)
+        installer.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("big.zip"), "the install stopped before big.zip")
+        self.assertEqual(1, len(backups(prefix)), "the previous installation was not kept aside")
+        self.assertTrue((folder / "config" / "core.txt").exists(), "core.zip is not in the new install folder")
+
+        installer.click(iw.CLOSE)
+        box = self.assertQuestion(installer)
+        xdo.keys(box, "Return")
+        confirmed = time.monotonic()
+        self.assertTrue(installer.exited(), "the installer process went on after OK")
+        seconds = time.monotonic() - confirmed
+        self.assertLess(seconds, 10, "the process ended %.1f s after the stop was confirmed" % seconds)
+
+        self.assertEqual(before, tree(folder), "the previous installation is not back as it was")
+        self.assertEqual([], backups(prefix), "a backup stayed beside the install folder")
+        self.assertFalse((harness.c_drive(prefix) / "temp" / "big.zip").exists(), "the cut download was written")
+        self.assertEqual((1, 0), (server.count("big.zip"), server.count("UnInstall.exe")),
+                         "the download under way ends, and nothing after it starts")
+        lines = log_lines(prefix)
+        stopped = [int(m.group(1)) for line in lines for m in [re.search(r"InternetReadFile\]\s+stopped size=(\d+)", line)]
+                   if m]
+        self.assertEqual(1, len(stopped), lines)
+        size = os.path.getsize(os.path.join(server.folder, "big.zip"))
+        self.assertTrue(0 < stopped[0] < size, "the stop came after %d of %d bytes" % (stopped[0], size))
+        self.assertTrue(any("previous installation restored from" in line for line in lines), lines)
+
+    def test_install_killed_midway_is_undone_at_the_next_start(self):
+        packages = {"core.zip": iw.core_package(), "second.zip": {"second.txt": b"second\r\n"}}
+        server = self.serve("window-upgrade-kill-release", [("core.zip", 1), ("second.zip", 1)], packages)
+        server.hold("second.zip")
+        prefix = self.prefix("window-upgrade-kill")
+        before = previous_installation(prefix)
+        folder = harness.c_drive(prefix) / "Larkspire"
+        installer = self.start(prefix)
+        installer.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("second.zip"), "the install stopped before second.zip")
+        self.assertTrue((folder / "config" / "core.txt").exists(), "core.zip is not in the new install folder")
+
+        # As the task manager ends a process: nothing of the installer runs after it.
+        harness.wine(prefix, ["taskkill", "/f", "/im", "MirevaleSetup.exe"], capture_output=True, check=True)
+        self.assertTrue(installer.exited(), "taskkill did not end the installer")
+        server.let_go("second.zip")
+        kept = backups(prefix)
+        self.assertEqual(1, len(kept), "the killed run left no backup")
+        self.assertEqual(before, tree(folder.parent / kept[0]), "the backup is not the previous installation")
+        self.assertEqual({"InstallFolder": "C:\\Larkspire", "PreviousInstallation": "C:\\" + kept[0]},
+                         backup_record(prefix), "the record of the backup")
+
+        again = self.start(prefix)
+        # Undone while the window is made, before any click.
+        self.assertEqual(before, tree(folder), "the previous installation is not back as it was")
+        self.assertEqual([], backups(prefix), "the backup stayed beside the install folder")
+        self.assertEqual({}, backup_record(prefix), "the record stayed")
+        lines = log_lines(prefix)
+        for record in ("[CSetupDlg::CSetupDlg] an interrupted run left the previous installation in C:\\" + kept[0],
+                       "[CSetupDlg::CSetupDlg] previous installation restored from C:\\" + kept[0]):
+            self.assertTrue(any(line.endswith(record) for line in lines), "no record %r in %r" % (record, lines))
+        self.assertEqual(1, server.count("orbsetup.txt"), "the second start installed")
+        self.assertShows(again, "ready.png", "the second start")
+
+    def test_second_copy_refuses_to_install_while_the_first_installs(self):
+        server = self.serve("window-two-release", [("core.zip", 1)], {"core.zip": iw.core_package()})
+        server.hold("core.zip")
+        prefix = self.prefix("window-two")
+        first = self.start(prefix)
+        first.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("core.zip"), "the first copy did not install")
+        second = self.start(prefix)
+        self.assertNotEqual(first.window, second.window)
+        # The newer window lies over the older one, at the same place.
+        self.assertShows(second, "ready.png", "the second copy at its start")
+
+        second.click(iw.INSTALL)
+        box, report = second.box("提示")
+        self.assertIsNotNone(box, "the second copy did not refuse")
+        self.assertEqual("1", report["owned"], "the message is not owned by the second copy's window")
+        texts = [child.split(";", 3) for child in report["child"]]
+        self.assertIn("另一个安装程序正在安装，请等它结束后再试",
+                      [t for _, cls, _, t in texts if cls.lower() == "static"])
+        self.assertEqual([("1", "确定")], sorted((cid, t) for cid, cls, _, t in texts if cls.lower() == "button"))
+        xdo.keys(box, "Return")
+        self.assertTrue(xdo.gone(box), "the message stayed after OK")
+        self.assertShows(second, "ready.png", "the second copy after the message")
+        self.assertIsNone(second.proc.poll(), "the second copy ended")
+        self.assertEqual((1, 1), (server.count("orbsetup.txt"), server.count("core.zip")),
+                         "the second copy asked the server")
+
+        server.let_go("core.zip")
+        self.assertClientStarted(prefix)
+        self.assertEnds(first, "the first copy's completed install")
+        # The client the first copy started would stop the next install for a reason of its own.
+        harness.wine(prefix, ["taskkill", "/f", "/im", "iQorRemote.exe"], capture_output=True, check=True)
+        self.assertTrue(iw.wait_until(lambda: not any("iqorremote" in p.lower() for p in harness.programs(prefix)),
+                                      60), "the client went on")
+        client_marker(prefix).unlink()
+
+        self.assertEqual("0", second.probe()["label1000.visible"], "the second copy's window is not ready")
+        second.click(iw.INSTALL)
+        self.assertTrue(server.wait_requested("orbsetup.txt", times=2), "the second copy did not install after the first")
+        self.assertIsNone(xdo.find("提示", timeout=1, proc=second.proc))
+        self.assertClientStarted(prefix)
+        self.assertEnds(second, "the second copy's completed install")
+        self.assertEqual([], backups(prefix), "the first copy's install stayed aside")
 
     def test_failure_shows_red_status_and_close_does_not_ask(self):
         server = self.serve("window-fail-release", [("a.zip", 1)], {"a.zip": iw.core_package()},

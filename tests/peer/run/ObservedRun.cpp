@@ -9,6 +9,7 @@
 #include "TestFiles.h"
 #include "app/Globals.h"
 #include "support/Log.h"
+#include "system/BackupRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +81,16 @@ MachineState ProbeMachine()
 void ClearInstallation()
 {
     std::error_code ec;
-    std::filesystem::remove_all(INSTALL_FOLDER, ec);
+    std::vector<std::wstring> folders = BackupFolders();
+    folders.push_back(INSTALL_FOLDER);
+    for (const std::wstring& strFolder : folders) {
+        SetFileAttributesW(strFolder.c_str(), FILE_ATTRIBUTE_NORMAL);
+        for (auto it = std::filesystem::recursive_directory_iterator(strFolder, ec);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+            SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        std::filesystem::remove_all(strFolder, ec);
+    }
+    ClearBackupRecord();
     std::filesystem::remove_all(TEMP_FOLDER, ec);
     DeleteFileW(DesktopLinkPath().c_str());
     std::filesystem::remove_all(StartMenuFolder(), ec);
@@ -431,6 +441,78 @@ void RunTest::ExpectFailureShown(const std::wstring& strMessage)
 
 void RunTest::MakeOldInstallation()
 {
+    const std::wstring strFolder = INSTALL_FOLDER;
     ASSERT_TRUE(CreateDirectoryW(INSTALL_FOLDER, nullptr));
+    ASSERT_TRUE(CreateDirectoryW((strFolder + L"\\config").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((strFolder + L"\\bin").c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(OLD_FILE, "old", 3));
+    const char szConfig[] = "[Server]\r\nHost=the user's own\r\n";
+    ASSERT_TRUE(WriteFileBytes(strFolder + L"\\config\\ORB.System.config", szConfig, sizeof(szConfig) - 1));
+    ASSERT_TRUE(WriteFileBytes(strFolder + L"\\bin\\locked.dll", "ro", 2));
+    ASSERT_TRUE(WriteFileBytes(strFolder + L"\\hidden.dat", "h", 1));
+    ULONGLONG ullTime = 133000000000000000ull;
+    for (const WCHAR* pszName : {L"\\old.txt", L"\\config\\ORB.System.config", L"\\bin\\locked.dll", L"\\hidden.dat"}) {
+        HANDLE hFile
+            = CreateFileW((strFolder + pszName).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+        ullTime += 10000000ull * 3600;
+        FILETIME ft = {static_cast<DWORD>(ullTime), static_cast<DWORD>(ullTime >> 32)};
+        SetFileTime(hFile, nullptr, nullptr, &ft);
+        CloseHandle(hFile);
+    }
+    SetFileAttributesW((strFolder + L"\\bin\\locked.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((strFolder + L"\\hidden.dat").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    m_oldTree = SnapshotTree(INSTALL_FOLDER);
+    ASSERT_EQ(6u, m_oldTree.size());
+}
+
+void RunTest::ExpectOldInstallationBack()
+{
+    EXPECT_EQ(m_oldTree, SnapshotTree(INSTALL_FOLDER)) << "the previous installation is not back as it was";
+    std::vector<std::wstring> backups = BackupFolders();
+    EXPECT_TRUE(backups.empty()) << "a backup is left: " << Narrow(backups.empty() ? L"" : backups.front());
+    WCHAR szFolder[MAX_PATH];
+    WCHAR szBackup[MAX_PATH];
+    EXPECT_FALSE(ReadBackupRecord(szFolder, szBackup)) << "the backup record stays";
+}
+
+std::map<std::wstring, std::string> SnapshotTree(const std::wstring& strFolder)
+{
+    std::map<std::wstring, std::string> tree;
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return tree;
+    do {
+        std::wstring strName = data.cFileName;
+        if (strName == L"." || strName == L"..")
+            continue;
+        std::string strWhat = "attributes=" + std::to_string(data.dwFileAttributes)
+            + " time=" + std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":"
+            + std::to_string(data.ftLastWriteTime.dwLowDateTime);
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            tree[strName + L"\\"] = "folder";
+            for (const auto& [strPath, strInner] : SnapshotTree(strFolder + L"\\" + strName))
+                tree[strName + L"\\" + strPath] = strInner;
+        } else {
+            std::vector<BYTE> bytes = ReadFileBytes(strFolder + L"\\" + strName);
+            tree[strName] = strWhat + " bytes=" + std::string(bytes.begin(), bytes.end());
+        }
+    } while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    return tree;
+}
+
+std::vector<std::wstring> BackupFolders()
+{
+    std::vector<std::wstring> folders;
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = FindFirstFileW((std::wstring(INSTALL_FOLDER) + L".previous-*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return folders;
+    do
+        folders.push_back(std::wstring(L"C:\\") + data.cFileName);
+    while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    return folders;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -108,6 +109,10 @@ std::wstring StartMenuFolder();
 const WCHAR UNINSTALL_KEY[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane Client";
 bool FileExists(const std::wstring& strPath);
 const std::wstring OLD_FILE = std::wstring(INSTALL_FOLDER) + L"\\old.txt";
+// Every file and folder below strFolder: relative path -> attributes, last write time and bytes.
+std::map<std::wstring, std::string> SnapshotTree(const std::wstring& strFolder);
+// The folders beside the install folder that hold a previous installation while a run goes on.
+std::vector<std::wstring> BackupFolders();
 
 // Each case starts from a machine without any installation, with an installer for kinds 1 and 2.
 class RunTest : public testing::Test {
@@ -119,8 +124,13 @@ protected:
     void ExpectNoCompletion();
     // The failure message is shown in red in the visible status label, and closing asks nothing.
     void ExpectFailureShown(const std::wstring& strMessage);
-    // An install folder with OLD_FILE in it, as an earlier installation leaves it.
+    // An install folder with OLD_FILE in it, as an earlier installation leaves it: also the user's
+    // configuration, a read-only file in a folder of its own and a hidden one, each with its own time.
     void MakeOldInstallation();
+    // The install folder holds exactly what MakeOldInstallation put there, and nothing of a backup is left.
+    void ExpectOldInstallationBack();
+
+    std::map<std::wstring, std::string> m_oldTree;
 
     std::unique_ptr<CObservedSetupDlg> m_dlg;
 };

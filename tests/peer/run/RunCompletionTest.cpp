@@ -10,6 +10,8 @@
 
 #include "ObservedRun.h"
 #include "TestFiles.h"
+#include "app/Globals.h"
+#include "system/BackupRecord.h"
 
 // Complete runs against nginx. Served: p01.zip (kind 1: data\p01.dat, iQorRemote.exe, favicon.ico
 // and config\ORB.System.config with a [Server] section), p02.zip (kind 2), p03.zip (kind 1),
@@ -83,13 +85,24 @@ class RunCompletionTest : public RunTest { };
 TEST_F(RunCompletionTest, CompleteRunConfiguresLinksShowsAllRegistersAndAsksForTheLaunch)
 {
     const std::wstring strFolder = INSTALL_FOLDER;
-    ASSERT_TRUE(CreateDirectoryW((strFolder).c_str(), nullptr));
-    ASSERT_TRUE(WriteFileBytes(strFolder + L"\\old.txt", "old", 3));
+    MakeOldInstallation();
 
     m_dlg->RunToEnd();
 
     ExpectThreadsEnded(0);
-    EXPECT_FALSE(FileExists(strFolder + L"\\old.txt")) << "the old install folder was removed first";
+    EXPECT_FALSE(FileExists(strFolder + L"\\old.txt")) << "the old installation was replaced";
+    EXPECT_FALSE(FileExists(strFolder + L"\\bin\\locked.dll"));
+    EXPECT_TRUE(BackupFolders().empty()) << "the previous installation is removed once the run is complete";
+    WCHAR szRecordedFolder[MAX_PATH];
+    WCHAR szRecordedBackup[MAX_PATH];
+    EXPECT_FALSE(ReadBackupRecord(szRecordedFolder, szRecordedBackup));
+    std::vector<LogRecord> runRecords = ReadRunLog();
+    int nKept = FindRecord(
+        runRecords, L"[CSetupDlg::Execute] previous installation C:\\Larkspire kept as C:\\Larkspire.previous-");
+    EXPECT_LE(0, nKept);
+    EXPECT_LT(nKept, FindRecord(runRecords, L"[CSetupDlg::Execute] download " + g_strBaseUrl + L"p01.zip sccuss"));
+    EXPECT_LT(FindRecord(runRecords, L"[CSetupDlg::WriteRegistry]"),
+        FindRecord(runRecords, L"[CSetupDlg::Run] previous installation C:\\Larkspire.previous-"));
     EXPECT_EQ(
         (std::vector<std::wstring> {L"正在安装p01.zip ......", L"正在安装p02.zip ......", L"正在安装p03.zip ......"}),
         m_dlg->StatusTexts());
@@ -155,6 +168,24 @@ TEST_F(RunCompletionTest, CompleteRunConfiguresLinksShowsAllRegistersAndAsksForT
     EXPECT_EQ(m_dlg->RunnerId(), records[static_cast<size_t>(nLinks)].dwThread);
     EXPECT_EQ(m_dlg->RunnerId(), records[static_cast<size_t>(nRegistry)].dwThread);
     EXPECT_NE(m_dlg->RunnerId(), records[static_cast<size_t>(nCheck)].dwThread);
+}
+
+// Served: p01.zip alone, with a read-only file, as archives made from files of mode 0444 bring them.
+TEST_F(RunCompletionTest, ReleaseWithAReadOnlyFileInstallsAgainOverItself)
+{
+    const std::wstring strReadOnly = std::wstring(INSTALL_FOLDER) + L"\\data\\readonly.txt";
+    for (int nRun = 1; nRun <= 2; ++nRun) {
+        if (nRun == 2) {
+            m_dlg = std::make_unique<CObservedSetupDlg>();
+            m_dlg->m_setKinds = {1, 2};
+        }
+        m_dlg->RunToEnd();
+
+        ExpectThreadsEnded(0);
+        EXPECT_NE(nullptr, m_dlg->Find(RunEvent::LAUNCH_TIMER)) << "run " << nRun;
+        EXPECT_TRUE(GetFileAttributesW(strReadOnly.c_str()) & FILE_ATTRIBUTE_READONLY) << "run " << nRun;
+        EXPECT_TRUE(BackupFolders().empty()) << "run " << nRun;
+    }
 }
 
 TEST_F(RunCompletionTest, RunOnAMachineWithoutTheInstallFolderCreatesIt)

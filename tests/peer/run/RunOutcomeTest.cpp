@@ -66,6 +66,17 @@ TEST_F(RunOutcomeTest, CrcMismatchShowsTheCheckFailedAndRemovesNothing)
     ExpectNoCompletion();
 }
 
+TEST_F(RunOutcomeTest, CrcMismatchPutsThePreviousInstallationBack)
+{
+    MakeOldInstallation();
+    m_dlg->RunToEnd();
+
+    ExpectThreadsEnded(1);
+    ExpectFailureShown(L"校验失败");
+    ExpectOldInstallationBack();
+    ExpectNoCompletion();
+}
+
 TEST_F(RunOutcomeTest, MissingManifestEndsTheRunBeforeAnythingIsRemoved)
 {
     MakeOldInstallation();

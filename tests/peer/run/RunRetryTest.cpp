@@ -64,6 +64,17 @@ protected:
     }
 };
 
+TEST_F(RunRetryTest, PackageThatAlwaysFailsPutsThePreviousInstallationBack)
+{
+    MakeOldInstallation();
+    m_dlg->RunToEnd();
+
+    ExpectThreadsEnded(1);
+    ExpectFailureShown(L"下载p02.zip失败");
+    ExpectOldInstallationBack();
+    ExpectNoCompletion();
+}
+
 TEST_F(RunRetryTest, FourFailedDownloadsThenTheFifthAttemptInstalls)
 {
     m_dlg->RunToEnd();

@@ -8,9 +8,10 @@
 #include "TestFiles.h"
 #include "app/Globals.h"
 
-// Stopping a run. Served: p01.zip and p02.zip (kind 1), or p01.zip alone; the scripted file server
-// holds the download of p01.zip (or of filecrc.txt) until the test lets it go, so the stop request
-// falls inside that download.
+// Stopping a run over a previous installation. Served: p01.zip and p02.zip (kind 1), or p01.zip alone;
+// the scripted file server holds the download of p01.zip (or of filecrc.txt) until the test lets it
+// go, so the stop request falls inside that download: it ends there, and the previous installation
+// is back as it was.
 
 namespace {
 
@@ -35,6 +36,7 @@ protected:
     }
     void StopInsideTheFirstDownload()
     {
+        MakeOldInstallation();
         StopInside(L"p01.zip", [&] { return m_dlg->Find(RunEvent::STATUS_TEXT, INSTALLING) != nullptr; });
     }
     // Stopped quietly: no message, the label as the run left it, closing would still ask, and
@@ -53,34 +55,35 @@ protected:
     void ExpectStoppedWithoutMessage()
     {
         ExpectStoppedQuietly();
-        EXPECT_FALSE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p02.dat"));
-        EXPECT_FALSE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\UnInstall.exe"));
+        ExpectOldInstallationBack();
+        std::vector<LogRecord> records = ReadRunLog();
+        EXPECT_LT(FindRecord(records, L"[CSetupDlg::Execute] previous installation C:\\Larkspire kept as"),
+            FindRecord(records, L"[CSetupDlg::Run] previous installation restored from C:\\Larkspire.previous-"));
+    }
+    // The download under way ended at the stop: nothing of it was written or extracted.
+    void ExpectDownloadDropped()
+    {
+        EXPECT_TRUE(m_dlg->ProgressPosts().empty());
+        EXPECT_GE(FindRecord(ReadRunLog(), L"[HttpDownload  InternetReadFile]  stopped size="), 0);
+        EXPECT_FALSE(FileExists(std::wstring(TEMP_FOLDER) + L"\\p01.zip"));
     }
 };
 
-TEST_F(RunStopTest, StopDuringADownloadTakesEffectBeforeTheNextPackage)
+TEST_F(RunStopTest, StopDuringADownloadEndsItAndTheRun)
 {
     StopInsideTheFirstDownload();
 
     ExpectStoppedWithoutMessage();
-    EXPECT_EQ(std::vector<int> {47}, m_dlg->ProgressPosts()) << "the download under way is installed";
-    EXPECT_TRUE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p01.dat"));
-    std::vector<LogRecord> records = ReadRunLog();
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(0u, records.back().strText.find(L"[CSetupDlg::Execute] download " + g_strBaseUrl + L"p01.zip sccuss"))
-        << "a stop writes no record: " << Narrow(records.back().strText);
+    ExpectDownloadDropped();
 }
 
-TEST_F(RunStopTest, StopDuringAFailingDownloadTakesEffectBeforeItsRetry)
+TEST_F(RunStopTest, StopDuringAFailingDownloadEndsTheRunWithoutARetry)
 {
     StopInsideTheFirstDownload();
 
     ExpectStoppedWithoutMessage();
     EXPECT_TRUE(m_dlg->ProgressPosts().empty());
-    EXPECT_FALSE(FileExists(INSTALL_FOLDER));
-    std::vector<LogRecord> records = ReadRunLog();
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(L"[CSetupDlg::Execute] 1 download " + g_strBaseUrl + L"p01.zip failed", records.back().strText);
+    EXPECT_EQ(-1, FindRecord(ReadRunLog(), L"[CSetupDlg::Execute] 1 download")) << "a stopped attempt is no attempt";
 }
 
 // With p01.zip the only package, no attempt follows its download to test the request.
@@ -89,18 +92,19 @@ TEST_F(RunStopTest, StopDuringTheLastPackageRegistersNothing)
     StopInsideTheFirstDownload();
 
     ExpectStoppedWithoutMessage();
-    EXPECT_EQ(std::vector<int> {95}, m_dlg->ProgressPosts());
-    EXPECT_TRUE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p01.dat"));
+    ExpectDownloadDropped();
 }
 
 TEST_F(RunStopTest, StopDuringTheCheckRegistersNothing)
 {
+    MakeOldInstallation();
     StopInside(L"filecrc.txt", [&] { return m_dlg->ProgressPosts() == std::vector<int> {95, 97}; });
 
     ExpectStoppedQuietly();
-    EXPECT_TRUE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\UnInstall.exe"));
+    ExpectOldInstallationBack();
     std::vector<LogRecord> records = ReadRunLog();
-    EXPECT_LT(0, FindRecord(records, L"[CSetupDlg::CheckFileCRC] data\\p01.dat loacalCRC=")) << "the check passed";
+    EXPECT_EQ(-1, FindRecord(records, L"[CSetupDlg::CheckFileCRC] data\\p01.dat loacalCRC="))
+        << "checked after the stop";
     EXPECT_EQ(-1, FindRecord(records, L"[CSetupDlg::Execute] CheckFileCRC failed"));
 }
 
@@ -147,8 +151,8 @@ TEST_F(RunStopTest, DestroyingTheDialogDuringADownloadWaitsForBothThreads)
     EXPECT_EQ(1u, dwCode);
     GetExitCodeThread(hRunner, &dwCode);
     EXPECT_EQ(1u, dwCode);
-    EXPECT_TRUE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p01.dat")) << "the download under way ended";
-    EXPECT_FALSE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p02.dat"));
+    EXPECT_FALSE(FileExists(std::wstring(INSTALL_FOLDER) + L"\\data\\p01.dat"))
+        << "the download under way was installed";
     EXPECT_FALSE(ProbeMachine().bRegistry);
     for (HANDLE h : {hHelper, hWorker, hRunner})
         CloseHandle(h);
