@@ -5,10 +5,8 @@
 #include <shobjidl.h>
 
 #include <cwchar>
-#include <functional>
 
 #include "app/Globals.h"
-#include "core/SetupDlg.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -48,63 +46,127 @@ bool ReadFolderValue(HKEY hRoot, const WCHAR* pszKey, const WCHAR* pszName, REGS
     return status == ERROR_SUCCESS && CopyString(szFolder, MAX_PATH, szValue);
 }
 
-// Calls fn for every entry below pszFolder, parents before their contents; junctions and symbolic links
-// are reported but never entered.
-void WalkTree(const WCHAR* pszFolder, const std::function<void(const WCHAR*, DWORD)>& fn)
+// The full path of pszPath, of whatever length; empty when there is none.
+std::wstring FullPath(const WCHAR* pszPath)
 {
-    WCHAR szPattern[MAX_PATH];
-    if (!FormatPath(szPattern, L"[WalkTree]", L"%s\\*", pszFolder))
-        return;
-    WIN32_FIND_DATAW data;
-    CFindHandle find(FindFirstFileW(szPattern, &data));
-    if (!find)
-        return;
-    do {
-        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
-            continue;
-        WCHAR szPath[MAX_PATH];
-        if (!FormatPath(szPath, L"[WalkTree]", L"%s\\%s", pszFolder, data.cFileName))
-            continue;
-        fn(szPath, data.dwFileAttributes);
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-            && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-            WalkTree(szPath, fn);
-    } while (FindNextFileW(find.Get(), &data));
+    DWORD cch = GetFullPathNameW(pszPath, 0, nullptr, nullptr);
+    if (cch == 0)
+        return std::wstring();
+    std::wstring str(cch, L'\0');
+    cch = GetFullPathNameW(pszPath, static_cast<DWORD>(str.size()), &str[0], nullptr);
+    if (cch == 0 || cch >= str.size())
+        return std::wstring();
+    str.resize(cch);
+    return str;
+}
+
+// The removal walks and deletes in the "\\?\" form of the full path, which MAX_PATH does not limit:
+// the installer writes paths right up to that limit.
+std::wstring LongPath(const std::wstring& strFull)
+{
+    if (strFull.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + strFull.substr(2);
+    return L"\\\\?\\" + strFull;
+}
+
+// A path as the log and the messages show it: without the prefix that LongPath adds.
+std::wstring ShownPath(const std::wstring& strLong)
+{
+    if (strLong.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\\\" + strLong.substr(8);
+    return strLong.compare(0, 4, L"\\\\?\\") == 0 ? strLong.substr(4) : strLong;
+}
+
+// Opens the entry strPath itself, a link as the link where the system allows that; dwAttributes receives
+// what the handle holds, which is what the removal goes by. The handle has no delete access, which
+// would keep a folder from being listed (Wine); that comes with DeleteThrough.
+CFileHandle OpenEntry(const std::wstring& strPath, DWORD& dwAttributes)
+{
+    CFileHandle entry(CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (!entry || !GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &tag, sizeof(tag)))
+        return CFileHandle();
+    dwAttributes = tag.FileAttributes;
+    return entry;
+}
+
+// Deletes what hEntry holds, reopened from the handle rather than the path so that it is what was
+// checked; a folder goes only when it is empty, and only once every handle to it is closed.
+void DeleteThrough(HANDLE hEntry)
+{
+    CFileHandle deletable(ReOpenFile(hEntry, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (deletable)
+        SetFileInformationByHandle(deletable.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
 // Read-only files (an archive may carry the attribute) and folders would keep the removal from
 // deleting them and what lies below them.
-void ClearReadOnly(const WCHAR* pszPath, DWORD dwAttributes)
+void ClearReadOnly(HANDLE hEntry, DWORD dwAttributes)
 {
-    if ((dwAttributes & FILE_ATTRIBUTE_READONLY) == 0 || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    if ((dwAttributes & FILE_ATTRIBUTE_READONLY) == 0)
         return;
     const DWORD dwSettable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
         | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE;
+    // Times of zero leave them as they are.
+    FILE_BASIC_INFO basic = {};
     DWORD dwNew = dwAttributes & dwSettable;
-    SetFileAttributesW(pszPath, dwNew != 0 ? dwNew : FILE_ATTRIBUTE_NORMAL);
+    basic.FileAttributes = dwNew != 0 ? dwNew : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(hEntry, FileBasicInfo, &basic, sizeof(basic));
 }
 
-// Adds what is left below pszFolder; a folder is listed only when nothing inside it is.
-bool CollectLeftovers(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
+void RemoveEntry(const std::wstring& strPath, DWORD dwListed);
+
+void RemoveContents(const std::wstring& strFolder)
+{
+    WIN32_FIND_DATAW data;
+    CFindHandle find(FindFirstFileW((strFolder + L"\\*").c_str(), &data));
+    if (!find)
+        return;
+    do {
+        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
+            RemoveEntry(strFolder + L"\\" + data.cFileName, data.dwFileAttributes);
+    } while (FindNextFileW(find.Get(), &data));
+}
+
+// Removes strPath (a long path) with everything below it, deleting each entry through the handle that
+// was checked. A junction or symbolic link goes as the link itself and only when the handle holds the
+// link: where the system follows links (Wine) the handle holds what the link points at, which stays.
+// Nothing that the listing (dwListed) or the handle calls a link is entered.
+void RemoveEntry(const std::wstring& strPath, DWORD dwListed)
+{
+    DWORD dwAttributes = 0;
+    CFileHandle entry = OpenEntry(strPath, dwAttributes);
+    if (!entry)
+        return;
+    bool bLink = (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!bLink && (dwListed & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return;
+    ClearReadOnly(entry.Get(), dwAttributes);
+    if (!bLink && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        RemoveContents(strPath);
+    DeleteThrough(entry.Get());
+}
+
+// Adds what is left below strFolder (a long path); a folder is listed only when nothing inside it is.
+bool CollectLeftovers(const std::wstring& strFolder, std::vector<std::wstring>& vecLeft)
 {
     size_t nBefore = vecLeft.size();
-    WCHAR szPattern[MAX_PATH];
-    if (!FormatPath(szPattern, L"[RemoveInstallFolder]", L"%s\\*", pszFolder))
-        return false;
     WIN32_FIND_DATAW data;
-    CFindHandle find(FindFirstFileW(szPattern, &data));
+    CFindHandle find(FindFirstFileW((strFolder + L"\\*").c_str(), &data));
     if (!find)
         return false;
     do {
         if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
             continue;
-        WCHAR szPath[MAX_PATH];
-        if (!FormatPath(szPath, L"[RemoveInstallFolder]", L"%s\\%s", pszFolder, data.cFileName))
-            continue;
+        std::wstring strPath = strFolder + L"\\" + data.cFileName;
         bool bFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
             && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-        if (!bFolder || !CollectLeftovers(szPath, vecLeft))
-            vecLeft.push_back(szPath);
+        if (!bFolder || !CollectLeftovers(strPath, vecLeft))
+            vecLeft.push_back(ShownPath(strPath));
     } while (FindNextFileW(find.Get(), &data));
     return vecLeft.size() > nBefore;
 }
@@ -257,13 +319,23 @@ void RemoveShortcuts(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
 std::vector<std::wstring> RemoveInstallFolder(const WCHAR* pszFolder)
 {
     std::vector<std::wstring> vecLeft;
-    ClearReadOnly(pszFolder, GetFileAttributesW(pszFolder));
-    WalkTree(pszFolder, ClearReadOnly);
-    CSetupDlg::DeleteDirectory(pszFolder);
-    if (GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES)
+    // An empty path or a drive root names no install folder: "everything below" it would be a drive.
+    // "C:" is one as written, although its full path is the current folder.
+    std::wstring strFull = pszFolder != nullptr ? CanonicalFolder(FullPath(pszFolder)) : std::wstring();
+    if (strFull.empty() || PathIsRootW(strFull.c_str()) || PathIsRootW(CanonicalFolder(pszFolder).c_str())) {
+        LogError(L"[RemoveInstallFolder] refused folder=%s", pszFolder != nullptr ? pszFolder : L"");
+        vecLeft.push_back(pszFolder != nullptr ? pszFolder : L"");
         return vecLeft;
-    if (!CollectLeftovers(pszFolder, vecLeft))
-        vecLeft.push_back(pszFolder);
+    }
+    std::wstring strLong = LongPath(strFull);
+    DWORD dwAttributes = GetFileAttributesW(strLong.c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        return vecLeft;
+    RemoveEntry(strLong, dwAttributes);
+    if (GetFileAttributesW(strLong.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return vecLeft;
+    if (!CollectLeftovers(strLong, vecLeft))
+        vecLeft.push_back(strFull);
     for (const std::wstring& strLeft : vecLeft)
         LogError(L"[RemoveInstallFolder] left=%s", strLeft.c_str());
     return vecLeft;

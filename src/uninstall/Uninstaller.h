@@ -37,9 +37,10 @@ LinkResult RemoveLinkInto(const WCHAR* pszLink, const WCHAR* pszFolder);
 // added to vecLeft.
 void RemoveShortcuts(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft);
 
-// Removes pszFolder with everything in it, read-only files included, without entering junctions or
-// symbolic links, and returns what is left: files that could not be deleted, links that stay, folders
-// that stay although empty. The folder itself is listed only when nothing inside explains why it stays.
+// Removes pszFolder with everything in it, read-only files and paths beyond MAX_PATH included, without
+// entering junctions or symbolic links, and returns what is left: files that could not be deleted, links
+// that stay, folders that stay although empty. The folder itself is listed only when nothing inside
+// explains why it stays; an empty path or a drive root is refused and listed as it is.
 std::vector<std::wstring> RemoveInstallFolder(const WCHAR* pszFolder);
 
 // Moves the running program's own file into pszTempFolder, where it goes at the next start of the

@@ -55,6 +55,23 @@ class Installation:
         self.fixture("install", FOLDER)
         harness.reg_add(self.prefix, OTHER_ENTRY, "InstallLocation", "C:\\Larkspire2\\")
 
+    def add_long_paths(self):
+        """Folders of 40 characters in the install folder, down to a file whose Windows path is 259 characters
+        (MAX_PATH less the terminator, the longest the installer writes) and a read-only file beside it;
+        returns their names in the form of INSTALLED."""
+        names = []
+        rel = "Larkspire"
+        while len("C:\\" + rel) + 1 + 40 + 1 + 20 <= 259:
+            rel += "/" + chr(ord("a") + len(names)) * 40
+            names.append(rel + "/")
+            (self.c / rel).mkdir()
+        names += [rel + "/ro.dll", rel + "/" + "n" * (259 - len("C:\\" + rel) - 1 - 4) + ".dll"]
+        for name in names[-2:]:
+            (self.c / name).write_bytes(b"installed")
+        (self.c / names[-2]).chmod(0o444)
+        assert len("C:\\" + names[-1]) == 259
+        return names
+
     def links(self):
         return [name.format(user=self.user) for name in LINKS]
 
@@ -154,8 +171,9 @@ class UninstallTest(unittest.TestCase):
         harness.wine(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
         self.assertFalse(found[0].exists())
 
-    def assert_uninstalled(self):
-        self.assertEqual(without(self.before, INSTALLED + self.inst.links()), self.inst.snapshot())
+    def assert_uninstalled(self, also_installed=()):
+        self.assertEqual(without(self.before, INSTALLED + list(also_installed) + self.inst.links()),
+                         self.inst.snapshot())
         self.assertFalse(self.inst.registered(ENTRY))
         self.assertTrue(self.inst.registered(OTHER_ENTRY))
 
@@ -188,6 +206,15 @@ class UninstallTest(unittest.TestCase):
         # The program's own file left the folder for the temporary folder, until the system starts again.
         self.assert_one_program_in_temp_until_restart()
         self.assert_uninstalled()
+
+    def test_silent_uninstall_removes_paths_as_long_as_the_installer_writes(self):
+        long_paths = self.inst.add_long_paths()
+        self.before = self.inst.snapshot()
+        code = run_silently(self, self.inst.start(FIXTURE, "run-entry", "/S"))
+        self.assertEqual(0, code, self.inst.log())
+        self.inst.wait_until_all_ended()
+        self.assertIn("done left=0", self.inst.log())
+        self.assert_uninstalled(long_paths)
 
     def test_silent_refusals_and_leftovers_exit_with_their_codes(self):
         other = self.inst.c / "Other"

@@ -93,6 +93,29 @@ protected:
     }
     std::set<std::wstring> Untouched() const { return {L"Larkspire2\\", L"Larkspire2\\iQorRemote.exe", L"beside.txt"}; }
 
+    // Folders of 40 characters below the install folder, down to a file whose full path is 259 characters
+    // (MAX_PATH less the terminator, the longest the installer writes) and a read-only file beside it.
+    // Returns the long one's full path.
+    std::wstring MakeLongPaths()
+    {
+        std::wstring strRelative = L"Larkspire";
+        WCHAR chLevel = L'a';
+        while (m_strSandbox.size() + 1 + strRelative.size() + 1 + 40 + 1 + 20 <= 259) {
+            strRelative += L"\\" + std::wstring(40, chLevel++);
+            Make(strRelative + L"\\");
+        }
+        Make(strRelative + L"\\ro.dll");
+        EXPECT_TRUE(SetFileAttributesW((m_strSandbox + L"\\" + strRelative + L"\\ro.dll").c_str(),
+            FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+        size_t cchName = 259 - (m_strSandbox.size() + 1 + strRelative.size() + 1);
+        strRelative += L"\\" + std::wstring(cchName - 4, L'n') + L".dll";
+        Make(strRelative);
+        std::wstring strLong = m_strSandbox + L"\\" + strRelative;
+        EXPECT_EQ(259u, strLong.size());
+        EXPECT_TRUE(Exists(strLong));
+        return strLong;
+    }
+
     FolderVerdict Check(const std::wstring& strFolder, const std::wstring& strRegistered)
     {
         return CheckInstallFolder(strFolder.c_str(), strRegistered.c_str(), m_szFull);
@@ -166,6 +189,20 @@ TEST_F(UninstallerTest, RemovalTakesEverythingInsideReadOnlyIncludedAndNothingBe
     EXPECT_EQ(Untouched(), ListTree(m_strSandbox));
 }
 
+TEST_F(UninstallerTest, RemovalRefusesEmptyPathsAndDriveRoots)
+{
+    // "C:" alone means the current folder of drive C: to the system, here the install folder.
+    WCHAR szCurrent[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, szCurrent);
+    SetCurrentDirectoryW(m_strFolder.c_str());
+    for (const wchar_t* psz : {L"", L"C:", L"c:"})
+        EXPECT_EQ(std::vector<std::wstring> {psz}, RemoveInstallFolder(psz)) << Narrow(psz);
+    EXPECT_EQ(std::vector<std::wstring> {L""}, RemoveInstallFolder(nullptr));
+    SetCurrentDirectoryW(szCurrent);
+    EXPECT_TRUE(Exists(m_strFolder + L"\\iQorRemote.exe"));
+    EXPECT_NE(std::wstring::npos, Utf16(ReadFileBytes(m_strLog)).find(L"[RemoveInstallFolder] refused folder=C:\r\n"));
+}
+
 TEST_F(UninstallerTest, FileHeldOpenIsReportedByNameAndLeftWhileTheRestGoes)
 {
     for (const wchar_t* psz : {L"Larkspire\\UnInstall.exe", L"Larkspire\\ui\\", L"Larkspire\\ui\\held.dll",
@@ -184,6 +221,29 @@ TEST_F(UninstallerTest, FileHeldOpenIsReportedByNameAndLeftWhileTheRestGoes)
         return set;
     }());
     EXPECT_NE(std::wstring::npos, Utf16(ReadFileBytes(m_strLog)).find(L"[RemoveInstallFolder] left=" + strHeld));
+
+    held.Close();
+    EXPECT_TRUE(RemoveInstallFolder(m_strFolder.c_str()).empty());
+    EXPECT_EQ(Untouched(), ListTree(m_strSandbox));
+}
+
+TEST_F(UninstallerTest, FilesAsLongAsTheInstallerWritesGoReadOnlyIncluded)
+{
+    MakeLongPaths();
+    EXPECT_TRUE(RemoveInstallFolder(m_strFolder.c_str()).empty());
+    EXPECT_FALSE(Exists(m_strFolder));
+    EXPECT_EQ(Untouched(), ListTree(m_strSandbox));
+}
+
+TEST_F(UninstallerTest, LongPathLeftIsReportedAsWritten)
+{
+    std::wstring strLong = MakeLongPaths();
+    CFileHandle held(CreateFileW(strLong.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    EXPECT_EQ(std::vector<std::wstring> {strLong}, RemoveInstallFolder(m_strFolder.c_str()));
+    EXPECT_NE(
+        std::wstring::npos, Utf16(ReadFileBytes(m_strLog)).find(L"[RemoveInstallFolder] left=" + strLong + L"\r\n"));
 
     held.Close();
     EXPECT_TRUE(RemoveInstallFolder(m_strFolder.c_str()).empty());
