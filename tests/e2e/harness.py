@@ -368,6 +368,29 @@ def c_drive(prefix):
     return Path(prefix) / "drive_c"
 
 
+@contextlib.contextmanager
+def small_c_drive(prefix, free):
+    """Puts drive C: of `prefix` on a file system of its own with `free` bytes left, as on a full disk
+    (tmpfs: needs root), and back afterwards."""
+    drive = c_drive(prefix)
+    stop_wineserver(prefix)
+    full = drive.with_name("drive_c.full")
+    drive.rename(full)
+    drive.mkdir()
+    try:
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4g", "tmpfs", str(drive)], check=True)
+        subprocess.run(["cp", "-a", str(full) + "/.", str(drive)], check=True)
+        used = shutil.disk_usage(drive).used
+        subprocess.run(["mount", "-o", "remount,size=%d" % (used + free), str(drive)], check=True)
+        yield drive
+    finally:
+        stop_wineserver(prefix)
+        subprocess.run(["umount", str(drive)], capture_output=True)
+        if not os.path.ismount(drive):
+            drive.rmdir()
+            full.rename(drive)
+
+
 def utf16_lines(data):
     """The lines of a UTF-16LE log (no byte-order mark), without their CR LF."""
     return data.decode("utf-16-le").split("\r\n")[:-1]

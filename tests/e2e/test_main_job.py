@@ -102,6 +102,14 @@ class MainJobTest(unittest.TestCase):
             if name != CONFIG:
                 self.assertEqual(crc, run_installer.file_crc(path), name)
 
+        # The sample's read-only file, which the next installation over this one must replace. The
+        # 32-bit runtime's Wine drops the attribute of a file that is created with it and then written.
+        read_only = self.path(SETUP + r"\docs\readonly.txt")
+        self.assertTrue(read_only.is_file())
+        if harness.WIDTH == "x86_64":
+            self.assertFalse(read_only.stat().st_mode & 0o222, "docs\\readonly.txt is not read-only")
+        self.assertFalse(list(self.prefix.glob("drive_c/Larkspire.previous-*")), "the previous installation stays")
+
         config = run_installer.read_profile(self.path(SETUP + "\\" + CONFIG))
         sample = run_installer.read_profile(harness.SOURCE / "sample" / "core" / "config" / "ORB.System.config")
         self.assertEqual(["Client", "Server"], sorted(config.sections()))

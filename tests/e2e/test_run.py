@@ -268,6 +268,25 @@ class RunTest(unittest.TestCase):
             self.peer(base, "RunOutcomeTest.CrcMismatchShowsTheCheckFailedAndRemovesNothing")
             self.peer(base, "RunOutcomeTest.CrcMismatchPutsThePreviousInstallationBack")
 
+    def test_previous_folder_held_open(self):
+        with harness.nginx(packages("held", (1,), [installed(1)]).finish()) as base:
+            self.peer(base, "RunOutcomeTest.PreviousFolderThatCannotBeMovedFailsTheRunBeforeAnythingIsDeleted")
+
+    @unittest.skipUnless(os.geteuid() == 0, "a small drive C: needs root")
+    def test_full_disk(self):
+        release = packages("full-disk", (1,), [installed(1), ("p02.zip", 0, 1)])
+        # Random bytes, stored: the archive fits on the drive, its extraction does not.
+        with zipfile.ZipFile(release.folder / "p02.zip", "w", zipfile.ZIP_STORED) as archive:
+            archive.writestr("data/big.bin", random.Random(2).randbytes(3 << 20))
+        prefix = harness.new_prefix("run-full-disk")
+        self.addCleanup(shutil.rmtree, prefix.parent, True)
+        with harness.nginx(release.finish()) as base, harness.small_c_drive(prefix, 4 << 20):
+            env = {"MIREVALE_TEST_BASE_URL": base, "MIREVALE_TEST_RELEASE_KEY": ""}
+            code, out = harness.run_peer_tests(prefix, "run", "RunOutcomeTest.FullDiskPutsThePreviousInstallationBack",
+                                               env=env, timeout=300)
+        self.assertEqual(0, code, out)
+        self.assertIn("[  PASSED  ] 1 test", out)
+
     def test_no_install_folder(self):
         two = packages("no-folder", (1, 2), [installed(1), installed(2)]).finish()
         with file_server() as server:

@@ -30,4 +30,7 @@ for program in iQorRemote.exe UnInstall.exe; do
     exit 1
   fi
 done
+# Git keeps no write bits: the sample's read-only file is made so here, and the publisher marks it
+# read-only in its package, as it does for any file of mode 0444.
+chmod a-w "$top/sample/core/docs/readonly.txt"
 exec "$publisher" --set "BIN=$(cd "$bin" && pwd)" "$@" "$top/sample/release.txt" "$out"

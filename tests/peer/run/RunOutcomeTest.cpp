@@ -77,6 +77,41 @@ TEST_F(RunOutcomeTest, CrcMismatchPutsThePreviousInstallationBack)
     ExpectNoCompletion();
 }
 
+// Served: p01.zip, then p02.zip with 3 MiB stored, on a drive C: with 4 MiB left before the old
+// installation is made: the archive is written, its extraction fills the drive.
+TEST_F(RunOutcomeTest, FullDiskPutsThePreviousInstallationBack)
+{
+    MakeOldInstallation();
+    m_dlg->RunToEnd();
+
+    ExpectThreadsEnded(1);
+    ExpectFailureShown(L"安装p02.zip失败");
+    ExpectOldInstallationBack();
+    ExpectNoCompletion();
+    EXPECT_GE(FindRecord(ReadRunLog(), L"[UnzipItem] write "), 0) << "the drive did not fill";
+}
+
+// A program that holds the folder open without letting it be deleted keeps it from being renamed.
+TEST_F(RunOutcomeTest, PreviousFolderThatCannotBeMovedFailsTheRunBeforeAnythingIsDeleted)
+{
+    MakeOldInstallation();
+    HANDLE hHeld = CreateFileW(INSTALL_FOLDER, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    m_dlg->RunToEnd();
+    CloseHandle(hHeld);
+
+    ExpectThreadsEnded(1);
+    ExpectFailureShown(L"原安装目录正被使用，请关闭相关程序后重试");
+    EXPECT_TRUE(m_dlg->ProgressPosts().empty());
+    ExpectOldInstallationBack();
+    ExpectNoCompletion();
+    std::vector<LogRecord> records = ReadRunLog();
+    EXPECT_GE(FindRecord(records, L"[CSetupDlg::Execute] move C:\\Larkspire to C:\\Larkspire.previous-"), 0);
+    EXPECT_EQ(-1, FindRecord(records, L"[CSetupDlg::Execute] download " + g_strBaseUrl + L"p01.zip"))
+        << "a package was fetched";
+}
+
 TEST_F(RunOutcomeTest, MissingManifestEndsTheRunBeforeAnythingIsRemoved)
 {
     MakeOldInstallation();
