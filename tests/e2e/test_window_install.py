@@ -251,8 +251,10 @@ class InstallWindowTest(WindowCase):
         self.assertTrue(installer.exited(), "the installer process went on after OK")
         self.assertEqual((1, 0, 0), (server.count("b.zip"), server.count("c.zip"), server.count("UnInstall.exe")),
                          "the download under way ends, and nothing after it starts")
+        # The stop drops the download under way: nothing of b.zip is written or extracted.
         folder = harness.c_drive(prefix) / "Larkspire"
-        self.assertEqual((True, False), ((folder / "b.txt").exists(), (folder / "c.txt").exists()))
+        self.assertEqual((False, False, False), ((folder / "b.txt").exists(), (folder / "c.txt").exists(),
+                                                 (harness.c_drive(prefix) / "temp" / "b.zip").exists()))
         self.assertFalse(client_marker(prefix).exists(), "a stopped install started the client")
 
     def test_stop_during_a_slow_download_ends_at_once_and_puts_the_previous_installation_back(self):

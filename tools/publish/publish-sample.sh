@@ -33,4 +33,4 @@ done
 # Git keeps no write bits: the sample's read-only file is made so here, and the publisher marks it
 # read-only in its package, as it does for any file of mode 0444.
 chmod a-w "$top/sample/core/docs/readonly.txt"
-exec "$publisher" --set "BIN=$(cd "$bin" && pwd)" "$@" "$top/sample/release.txt" "$out"
+exec "$publisher" --keep-read-only --set "BIN=$(cd "$bin" && pwd)" "$@" "$top/sample/release.txt" "$out"

@@ -35,6 +35,9 @@ struct PackageDescription {
 struct ReleaseDescription {
     std::string uninstaller;
     std::vector<PackageDescription> packages;
+    // Read-only source files are published read-only (--keep-read-only); otherwise writable, since
+    // installers before the one that replaces read-only files could not install over them again.
+    bool keepReadOnly = false;
 };
 
 // Messages in `errors` begin with "origin:line:".

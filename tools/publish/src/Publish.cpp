@@ -26,7 +26,7 @@ std::string KindText(int32_t kind)
 
 // Adds one source file to the package, or says why it cannot go in.
 void PlanFile(const std::string& source, const std::string& installedPath, const std::string& package,
-    std::vector<PlannedFile>& files, Diagnostics& diagnostics)
+    bool keepReadOnly, std::vector<PlannedFile>& files, Diagnostics& diagnostics)
 {
     const std::string where = package + ": " + installedPath + " (from " + source + ") ";
     PlannedFile file;
@@ -62,21 +62,24 @@ void PlanFile(const std::string& source, const std::string& installedPath, const
     }
     file.modified = info.modified;
     file.attributes = kAttrArchive | (info.attributes & (kAttrHidden | kAttrSystem));
-    if (info.attributes & kAttrReadOnly)
+    if ((info.attributes & kAttrReadOnly) && keepReadOnly)
+        file.attributes |= kAttrReadOnly;
+    else if (info.attributes & kAttrReadOnly)
         diagnostics.warnings.push_back(where
-            + "is read-only; published writable, since a read-only file blocks "
-              "the next installation over it");
+            + "is read-only; published writable, since older installers cannot install over a read-only "
+              "file (--keep-read-only publishes it read-only)");
     files.push_back(file);
 }
 
-void PlanPackage(const PackageDescription& description, PlannedPackage& package, Diagnostics& diagnostics)
+void PlanPackage(
+    const PackageDescription& description, bool keepReadOnly, PlannedPackage& package, Diagnostics& diagnostics)
 {
     package.name = description.name;
     package.kind = description.kind;
     package.value = description.value;
     for (const SourceEntry& entry : description.sources) {
         if (!entry.isFolder) {
-            PlanFile(entry.source, entry.destination, description.name, package.files, diagnostics);
+            PlanFile(entry.source, entry.destination, description.name, keepReadOnly, package.files, diagnostics);
             continue;
         }
         std::vector<std::string> relative;
@@ -87,7 +90,7 @@ void PlanPackage(const PackageDescription& description, PlannedPackage& package,
         }
         for (const std::string& path : relative) {
             const std::string installed = entry.destination.empty() ? path : entry.destination + "/" + path;
-            PlanFile(entry.source + "/" + path, installed, description.name, package.files, diagnostics);
+            PlanFile(entry.source + "/" + path, installed, description.name, keepReadOnly, package.files, diagnostics);
         }
     }
     if (package.files.empty())
@@ -151,7 +154,7 @@ bool PlanRelease(const ReleaseDescription& description, ReleasePlan& plan, Diagn
             diagnostics.warnings.push_back(where + "has kind " + std::to_string(packageDescription.kind)
                 + ": the installer lists it but installs it on no machine");
         PlannedPackage package;
-        PlanPackage(packageDescription, package, diagnostics);
+        PlanPackage(packageDescription, description.keepReadOnly, package, diagnostics);
         PackageContent content {package.name, package.kind, {}};
         for (const PlannedFile& file : package.files) {
             std::u16string path;

@@ -9,7 +9,8 @@
 
 namespace {
 
-const char kUsage[] = "usage: mirevale-publish [--set NAME=VALUE]... [--sign KEYFILE] DESCRIPTION OUTPUT_FOLDER\n"
+const char kUsage[] = "usage: mirevale-publish [--set NAME=VALUE]... [--sign KEYFILE] [--keep-read-only] DESCRIPTION "
+                      "OUTPUT_FOLDER\n"
                       "       mirevale-publish --check FOLDER|http://HOST[:PORT]/PATH/ [--key PUBLIC_KEY_HEX]\n"
                       "       mirevale-publish keygen KEYFILE\n";
 
@@ -64,7 +65,7 @@ int Keygen(const std::string& path)
 }
 
 int Publish(const std::string& descriptionPath, const std::string& output,
-    const std::map<std::string, std::string>& variables, const std::string& keyFile)
+    const std::map<std::string, std::string>& variables, const std::string& keyFile, bool keepReadOnly)
 {
     publish::Diagnostics diagnostics;
     std::string text, error;
@@ -78,6 +79,7 @@ int Publish(const std::string& descriptionPath, const std::string& output,
         return 1;
     }
     publish::ReleaseDescription description;
+    description.keepReadOnly = keepReadOnly;
     publish::ReleasePlan plan;
     const bool ok = publish::ParseDescription(
                         text, descriptionPath, FolderOf(descriptionPath), variables, description, diagnostics.errors)
@@ -104,11 +106,15 @@ int main(int argc, char** argv)
     std::map<std::string, std::string> options; // --check, --key, --sign: each once, with a value
     std::vector<std::string> positional;
     bool usable = true;
+    bool keepReadOnly = false;
     for (size_t i = 0; i < args.size() && usable; ++i) {
         const bool hasValue = i + 1 < args.size();
         if (args[i] == "--set" && hasValue && args[i + 1].find('=') != std::string::npos) {
             const std::string& assignment = args[++i];
             variables[assignment.substr(0, assignment.find('='))] = assignment.substr(assignment.find('=') + 1);
+        } else if (args[i] == "--keep-read-only") {
+            usable = !keepReadOnly;
+            keepReadOnly = true;
         } else if ((args[i] == "--check" || args[i] == "--key" || args[i] == "--sign") && hasValue) {
             usable = options.emplace(args[i], args[i + 1]).second;
             ++i;
@@ -125,7 +131,7 @@ int main(int argc, char** argv)
     if (usable && positional.size() == 2 && positional[0] == "keygen" && options.empty() && variables.empty())
         return Keygen(positional[1]);
     if (usable && !check && key.empty() && positional.size() == 2)
-        return Publish(positional[0], positional[1], variables, sign);
+        return Publish(positional[0], positional[1], variables, sign, keepReadOnly);
     std::fputs(kUsage, stderr);
     return 2;
 }

@@ -6,6 +6,11 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
+
 using namespace publish;
 
 namespace {
@@ -43,10 +48,11 @@ protected:
     }
 
     // Parses, plans and writes; the diagnostics stay in m_diagnostics.
-    bool Publish(const std::string& description, const std::string& output = "out")
+    bool Publish(const std::string& description, const std::string& output = "out", bool keepReadOnly = false)
     {
         m_diagnostics = Diagnostics();
         ReleaseDescription parsed;
+        parsed.keepReadOnly = keepReadOnly;
         ReleasePlan plan;
         return ParseDescription(description, "release.txt", m_tree.Root(), {}, parsed, m_diagnostics.errors)
             && PlanRelease(parsed, plan, m_diagnostics) && WriteRelease(plan, m_tree.Path(output), m_diagnostics);
@@ -113,6 +119,28 @@ TEST_F(Release, PublishesWhatTheInstallerReads)
     EXPECT_EQ(
         names, (std::vector<std::string> {"config/ORB.System.config", "docs/\xCB\xB5\xC3\xF7.txt", "iQorRemote.exe"}));
     EXPECT_TRUE(Check()) << Errors();
+}
+
+TEST_F(Release, ReadOnlyFilesArePublishedWritableUnlessKept)
+{
+    ASSERT_EQ(0, chmod(m_tree.Path("src/core/iQorRemote.exe").c_str(), 0444));
+    for (bool keep : {false, true}) {
+        ASSERT_TRUE(Publish(Description(), "out", keep)) << Errors();
+        std::vector<ZipItem> items;
+        std::string error;
+        ASSERT_TRUE(ReadZip(m_tree.Read("out/core.zip"), items, error)) << error;
+        for (const ZipItem& item : items) {
+            const bool readOnly = (item.externalAttributes & 0x01) != 0;
+            EXPECT_EQ(keep && item.storedName == "iQorRemote.exe", readOnly) << item.storedName << " kept " << keep;
+        }
+        const bool warned
+            = std::any_of(m_diagnostics.warnings.begin(), m_diagnostics.warnings.end(), [](const std::string& warning) {
+                  return warning.find("is read-only; published writable") != std::string::npos;
+              });
+        EXPECT_EQ(!keep, warned);
+        EXPECT_TRUE(Check()) << Errors();
+    }
+    chmod(m_tree.Path("src/core/iQorRemote.exe").c_str(), 0644);
 }
 
 TEST_F(Release, ReplacesThePreviousReleaseWhole)

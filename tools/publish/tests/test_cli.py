@@ -272,8 +272,11 @@ class SampleRelease(unittest.TestCase):
         self.assertEqual(served_lines((root / "EX/orbsetup.txt").read_bytes()),
                          ["core.zip;0;1", "ui-yahei.zip;0;2", "ui-basic.zip;0;3"])
         listed = [line.split(";")[0] for line in served_lines((root / "EX/filecrc.txt").read_bytes())]
-        self.assertEqual(sorted(listed), ["config\\ORB.System.config", "docs\\\u8bf4\u660e.txt", "favicon.ico",
-                                          "iQorRemote.exe", "ui\\layout.ini"])
+        self.assertEqual(sorted(listed), ["config\\ORB.System.config", "docs\\readonly.txt", "docs\\\u8bf4\u660e.txt",
+                                          "favicon.ico", "iQorRemote.exe", "ui\\layout.ini"])
+        # The sample's read-only file stays read-only in its package (DOS attributes, made on MS-DOS).
+        with zipfile.ZipFile(root / "EX/core.zip") as z:
+            self.assertEqual({"docs/readonly.txt"}, {i.filename for i in z.infolist() if i.external_attr & 0x01})
         check = run("--check", root / "EX")
         self.assertEqual(check.returncode, 0, check.stderr)
 
