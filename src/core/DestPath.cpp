@@ -28,8 +28,11 @@ void CSetupDlg::GetDestPath()
             && Format(m_szUnInstallPath, ARRAYSIZE(m_szUnInstallPath), L"%sUnInstall Larkspire", szRoot);
         if (bFits) {
             CreateDirectoryW(m_szTempPath, nullptr);
-            if (GetFileAttributesW(g_szLogPath) != INVALID_FILE_ATTRIBUTES)
+            // The log of a copy that is installing is that copy's: this one adds to it instead.
+            CInstallLock lock;
+            if (lock.TryAcquire() && GetFileAttributesW(g_szLogPath) != INVALID_FILE_ATTRIBUTES)
                 DeleteFileW(g_szLogPath);
+            lock.Release();
         } else {
             m_szSetupPath[0] = m_szTempPath[0] = g_szLogPath[0] = m_szUnInstallPath[0] = L'\0';
         }

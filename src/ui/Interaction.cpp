@@ -1,5 +1,6 @@
 #include "core/SetupDlg.h"
 
+#include "support/Log.h"
 #include "system/ClientProcess.h"
 
 namespace {
@@ -74,6 +75,7 @@ void CSetupDlg::OnInstallButton()
         return;
     }
     if (!m_installLock.TryAcquire()) {
+        LogNormal(L"[CSetupDlg::OnInstallButton] another copy of the installer is installing");
         MessageBoxW(m_hWnd, L"另一个安装程序正在安装，请等它结束后再试", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }

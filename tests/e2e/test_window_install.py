@@ -353,6 +353,10 @@ class InstallWindowTest(WindowCase):
         self.assertIsNone(second.proc.poll(), "the second copy ended")
         self.assertEqual((1, 1), (server.count("orbsetup.txt"), server.count("core.zip")),
                          "the second copy asked the server")
+        # The first copy's log is its own: the second adds to it and never deletes it.
+        log = "\n".join(log_lines(prefix))
+        self.assertIn("[CSetupDlg::Execute] start download", log, "the first copy's records are gone")
+        self.assertIn("[CSetupDlg::OnInstallButton] another copy of the installer is installing", log)
 
         server.let_go("core.zip")
         self.assertClientStarted(prefix)
