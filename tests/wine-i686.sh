@@ -2,7 +2,8 @@
 # wine-i686.sh wine|wineserver [ARGS...]: `wine ARGS` or `wineserver ARGS` in the runtime that runs the
 # 32-bit build here (build/i686-runtime, made by scripts/setup-i686-runtime.sh), with the environment,
 # working folder, process id and exit status of a plain call. The source tree is mounted at its own
-# path inside, so prefixes, programs and Z: paths are the same as outside; so is the X socket folder.
+# path inside, with what is mounted below it (a small drive C: for a test), so prefixes, programs and
+# Z: paths are the same as outside; so is the X socket folder.
 # Each call has its own mount namespace; the wineserver it starts keeps it and serves later calls.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +22,7 @@ exec unshare -m --propagation private /bin/sh -c '
   mount --rbind /dev "$r/dev"
   mount --rbind /sys "$r/sys"
   mkdir -p "$r$top" "$r/tmp/.X11-unix"
-  mount --bind "$top" "$r$top"
+  mount --rbind "$top" "$r$top"
   if [ -d /tmp/.X11-unix ]; then mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"; fi
   if [ -n "$auth" ]; then mkdir -p "$r$(dirname "$auth")"; touch "$r$auth"; mount --bind "$auth" "$r$auth"; fi
   exec chroot "$r" /bin/sh -c "cd \"\$0\" 2>/dev/null || cd /; exec \"\$@\"" "$PWD" "$@"

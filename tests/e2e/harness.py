@@ -387,7 +387,8 @@ def small_c_drive(prefix, free):
         stop_wineserver(prefix)
         subprocess.run(["umount", str(drive)], capture_output=True)
         if not os.path.ismount(drive):
-            drive.rmdir()
+            # Empty unless something wrote there past the mount.
+            shutil.rmtree(drive)
             full.rename(drive)
 
 
