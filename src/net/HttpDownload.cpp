@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "net/DownloadState.h"
 #include "net/ProxyAuthDlg.h"
@@ -118,6 +119,48 @@ void SetProxyCredentials(HINTERNET hRequest, const WCHAR* pszUser, const WCHAR* 
         static_cast<DWORD>(wcslen(pszUser) + 1), 0);
     InternetSetOptionExW(hRequest, INTERNET_OPTION_PROXY_PASSWORD, const_cast<WCHAR*>(pszPassword),
         static_cast<DWORD>(wcslen(pszPassword) + 1), 0);
+}
+
+// A 407 is a proxy's answer only where the system's configuration sends the request through a proxy.
+// From any other server it is a failed download like any other status: no server on the path may have
+// the installer's own window ask the user for a password.
+bool ProxyServes(HINTERNET hInternet, const WCHAR* lpUrl)
+{
+    // INTERNET_PROXY_INFOW, which MinGW's header spells only through TCHAR.
+    struct ProxyInfo {
+        DWORD dwAccessType;
+        LPCWSTR lpszProxy;
+        LPCWSTR lpszProxyBypass;
+    };
+    DWORD cb = 0;
+    InternetQueryOptionW(hInternet, INTERNET_OPTION_PROXY, nullptr, &cb);
+    if (cb < sizeof(ProxyInfo))
+        return false;
+    std::vector<BYTE> buffer(cb);
+    if (!InternetQueryOptionW(hInternet, INTERNET_OPTION_PROXY, buffer.data(), &cb))
+        return false;
+    const ProxyInfo* pInfo = reinterpret_cast<const ProxyInfo*>(buffer.data());
+    if (pInfo->dwAccessType != INTERNET_OPEN_TYPE_PROXY || pInfo->lpszProxy == nullptr || pInfo->lpszProxy[0] == L'\0')
+        return false;
+    // A host the bypass list names exactly goes direct.
+    WCHAR szHost[INTERNET_MAX_HOST_NAME_LENGTH] = {};
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = szHost;
+    parts.dwHostNameLength = ARRAYSIZE(szHost);
+    if (pInfo->lpszProxyBypass == nullptr || !InternetCrackUrlW(lpUrl, 0, 0, &parts))
+        return true;
+    std::wstring strBypass = pInfo->lpszProxyBypass;
+    for (size_t nStart = 0; nStart <= strBypass.size();) {
+        size_t nEnd = strBypass.find_first_of(L"; ", nStart);
+        if (nEnd == std::wstring::npos)
+            nEnd = strBypass.size();
+        std::wstring strEntry = strBypass.substr(nStart, nEnd - nStart);
+        if (!strEntry.empty() && _wcsicmp(strEntry.c_str(), szHost) == 0)
+            return false;
+        nStart = nEnd + 1;
+    }
+    return true;
 }
 
 // Answers a 407 with the remembered credentials, or with new ones from the credentials dialog.
@@ -311,6 +354,12 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
         bool bStatusRead = QueryStatus(hRequest.Get(), szStatus);
         if (!bStatusRead || (!IsUsableStatus(szStatus, bRanged) && !IsStatus(szStatus, L"407"))) {
             LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  error=%lu", GetLastError());
+            return 0;
+        }
+        if (IsStatus(szStatus, L"407") && !ProxyServes(hInternet.Get(), lpUrl)) {
+            LogError(
+                L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  status=407 from %s, which no proxy serves",
+                lpUrl);
             return 0;
         }
         if (IsStatus(szStatus, L"407")

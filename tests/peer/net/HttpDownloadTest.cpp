@@ -2,10 +2,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestFiles.h"
@@ -265,6 +267,30 @@ TEST_F(HttpDownloadTest, ServerErrorFails)
     EXPECT_EQ(0, block.Fetch(m_strFault + L"status/500"));
     EXPECT_EQ(0, block.nLength);
     EXPECT_TRUE(LogMatches(L"\\[HttpDownload  HttpQueryInfo\\[HTTP_QUERY_STATUS_CODE\\]\\]  error=\\d+"));
+}
+
+// Here no proxy serves the requests: a 407 fails the download, and the credentials dialog never opens
+// (were it to open, it is cancelled, so that the case fails instead of waiting for an answer).
+TEST_F(HttpDownloadTest, A407FromAServerThatIsNoProxyFailsWithoutTheDialog)
+{
+    std::atomic<bool> bDone {false};
+    std::atomic<bool> bDialog {false};
+    std::thread watcher([&] {
+        while (!bDone) {
+            if (HWND hDialog = FindWindowW(nullptr, L"代理验证")) {
+                bDialog = true;
+                PostMessageW(hDialog, WM_COMMAND, IDCANCEL, 0);
+            }
+            Sleep(50);
+        }
+    });
+    Block block(1000);
+    EXPECT_EQ(0, block.Fetch(m_strFault + L"status/407"));
+    bDone = true;
+    watcher.join();
+    EXPECT_FALSE(bDialog) << "the credentials dialog opened";
+    EXPECT_EQ(0, block.nLength);
+    EXPECT_TRUE(LogMatches(L"status=407 from .*status/407, which no proxy serves\\r\\n$")) << Narrow(Log());
 }
 
 TEST_F(HttpDownloadTest, NullUrlFailsBeforeAnyConnection)
