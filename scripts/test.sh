@@ -7,6 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh"
 "$top/tests/check-artefact.sh" "$top/build/i686/MirevaleSetup.exe"
+"$top/tests/check-artefact.sh" "$top/build/i686/sample/UnInstall.exe"
 i686=1
 if [ -n "${MIREVALE_SKIP_I686:-}" ]; then
   if [ -n "${CI:-}" ]; then

@@ -1,5 +1,7 @@
 #include "framework/WinApp.h"
 
+#include "support/DllSearch.h"
+
 namespace {
 CWinApp* s_pApp = nullptr;
 } // namespace
@@ -32,6 +34,7 @@ CWinApp* CWinApp::GetApp()
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
+    RestrictDllSearch();
     CWinApp* pApp = CWinApp::GetApp();
     if (pApp == nullptr)
         return 1;
