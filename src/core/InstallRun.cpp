@@ -157,7 +157,9 @@ DWORD CSetupDlg::InstallPackages()
         WriteFile(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr);
         archive.Close();
 
-        if (!UnZip(szArchive, m_szSetupPath, StopFlag())) {
+        // From the bytes that were received and checked: the file just written is the design's copy in
+        // the temporary folder, where another user could replace it before it is read again.
+        if (!UnZipBlock(m_pRecvBuf, m_nRecvLen, szArchive, m_szSetupPath, StopFlag())) {
             if (StopRequested()) {
                 DeleteFileW(szArchive);
                 return 1;

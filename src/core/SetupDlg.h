@@ -44,6 +44,10 @@ public:
     void UpdateProgressText();
     // Extracts every item; a set *pbStop ends the extraction between two items, as failed.
     static BOOL UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop = nullptr);
+    // The same from the archive's bytes in memory (the ones received and checked), which pszArchive
+    // names in the records.
+    static BOOL UnZipBlock(const BYTE* pbArchive, int cbArchive, const WCHAR* pszArchive, const WCHAR* pszFolder,
+        const std::atomic<bool>* pbStop = nullptr);
     static BOOL DeleteDirectory(const WCHAR* pszFolder);
     BOOL CheckFileCRC();
     DWORD GetFileCRC(const WCHAR* pszName);

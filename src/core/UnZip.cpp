@@ -10,15 +10,10 @@ struct ZipCloser {
     void operator()(ZipArchive* hZip) const { CloseZipArchive(hZip); }
 };
 
-} // namespace
-
-BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop)
+// Extracts every item of an opened archive into pszFolder; pszArchive names it in the records.
+BOOL ExtractAll(ZipHandle hZip, const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop)
 {
-    if (pszArchive == nullptr || pszFolder == nullptr) {
-        LogError(L"[CSetupDlg::UnZip] 原文件=%s  目标文件=%s", pszArchive, pszFolder);
-        return FALSE;
-    }
-    std::unique_ptr<ZipArchive, ZipCloser> zip(OpenZip(pszArchive, nullptr));
+    std::unique_ptr<ZipArchive, ZipCloser> zip(hZip);
     if (!zip) {
         LogError(L"[CSetupDlg::UnZip] OpenZip %s failed", pszArchive);
         return FALSE;
@@ -47,4 +42,25 @@ BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std
         }
     }
     return TRUE;
+}
+
+} // namespace
+
+BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop)
+{
+    if (pszArchive == nullptr || pszFolder == nullptr) {
+        LogError(L"[CSetupDlg::UnZip] 原文件=%s  目标文件=%s", pszArchive, pszFolder);
+        return FALSE;
+    }
+    return ExtractAll(OpenZip(pszArchive, nullptr), pszArchive, pszFolder, pbStop);
+}
+
+BOOL CSetupDlg::UnZipBlock(const BYTE* pbArchive, int cbArchive, const WCHAR* pszArchive, const WCHAR* pszFolder,
+    const std::atomic<bool>* pbStop)
+{
+    if (pbArchive == nullptr || cbArchive < 0 || pszArchive == nullptr || pszFolder == nullptr) {
+        LogError(L"[CSetupDlg::UnZip] 原文件=%s  目标文件=%s", pszArchive, pszFolder);
+        return FALSE;
+    }
+    return ExtractAll(OpenZipBlock(pbArchive, static_cast<size_t>(cbArchive)), pszArchive, pszFolder, pbStop);
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/ZipLayerRules.h"
+#include "core/ZipMemory.h"
 #include "support/FileAttributes.h"
 #include "support/Format.h"
 #include "support/Handles.h"
@@ -51,6 +52,7 @@ struct ZipArchive {
     ZPOS64_T qwCachedUncompressed = 0;
 
     std::unique_ptr<BYTE[]> pOutput; // allocated at the first extraction
+    ZipMemoryBlock block; // the archive's bytes, for one opened in memory
 
     char rgchStoredName[STORED_NAME_SIZE];
     WCHAR rgwchName[STORED_NAME_SIZE];
@@ -58,6 +60,13 @@ struct ZipArchive {
 };
 
 // An archive without items is only its end record, at offset 0, where minizip does not look for it.
+static bool IsEmptyArchive(const BYTE* pbStart, ZPOS64_T qwSize)
+{
+    static const BYTE rgbEmpty[20] = {'P', 'K', 5, 6};
+    return qwSize >= 22 && memcmp(pbStart, rgbEmpty, sizeof(rgbEmpty)) == 0
+        && qwSize == 22u + static_cast<unsigned>(pbStart[20] | (pbStart[21] << 8));
+}
+
 static bool IsEmptyArchive(const WCHAR* pszArchive)
 {
     CFileHandle file(
@@ -68,32 +77,51 @@ static bool IsEmptyArchive(const WCHAR* pszArchive)
     if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 22
         || !ReadFile(file.Get(), rgb, sizeof(rgb), &cbRead, nullptr) || cbRead != sizeof(rgb))
         return false;
-    static const BYTE rgbEmpty[20] = {'P', 'K', 5, 6};
-    return memcmp(rgb, rgbEmpty, sizeof(rgbEmpty)) == 0 && size.QuadPart == 22 + (rgb[20] | (rgb[21] << 8));
+    return IsEmptyArchive(rgb, static_cast<ZPOS64_T>(size.QuadPart));
+}
+
+// Takes the archive minizip has opened (null: none) into pZip, which it then owns; null on failure.
+static ZipHandle TakeArchive(std::unique_ptr<ZipArchive> pZip, unzFile hUnz, bool bEmpty)
+{
+    if (hUnz == nullptr)
+        return bEmpty ? pZip.release() : nullptr;
+    unz_global_info64 info;
+    if (unzGetGlobalInfo64(hUnz, &info) != UNZ_OK || info.number_entry > static_cast<ZPOS64_T>(INT_MAX)) {
+        unzClose(hUnz);
+        return nullptr;
+    }
+    pZip->hUnz = hUnz;
+    pZip->nCount = static_cast<int>(info.number_entry);
+    return pZip.release();
 }
 
 ZipHandle OpenZip(const WCHAR* pszArchive, const char* pszPassword)
 {
     if (pszArchive == nullptr || pszPassword != nullptr)
         return nullptr;
+    std::unique_ptr<ZipArchive> pZip(new (std::nothrow) ZipArchive);
+    if (!pZip)
+        return nullptr;
     zlib_filefunc64_def funcs;
     fill_win32_filefunc64W(&funcs);
     unzFile hUnz = unzOpen2_64(pszArchive, &funcs);
-    if (hUnz == nullptr)
-        return IsEmptyArchive(pszArchive) ? new (std::nothrow) ZipArchive : nullptr;
-    unz_global_info64 info;
-    if (unzGetGlobalInfo64(hUnz, &info) != UNZ_OK || info.number_entry > static_cast<ZPOS64_T>(INT_MAX)) {
-        unzClose(hUnz);
+    return TakeArchive(std::move(pZip), hUnz, hUnz == nullptr && IsEmptyArchive(pszArchive));
+}
+
+ZipHandle OpenZipBlock(const BYTE* pbArchive, size_t cbArchive)
+{
+    if (pbArchive == nullptr)
         return nullptr;
-    }
-    ZipArchive* pZip = new (std::nothrow) ZipArchive;
-    if (pZip == nullptr) {
-        unzClose(hUnz);
+    std::unique_ptr<ZipArchive> pZip(new (std::nothrow) ZipArchive);
+    if (!pZip)
         return nullptr;
-    }
-    pZip->hUnz = hUnz;
-    pZip->nCount = static_cast<int>(info.number_entry);
-    return pZip;
+    pZip->block.pbData = pbArchive;
+    pZip->block.qwSize = cbArchive;
+    zlib_filefunc64_def funcs;
+    FillMemoryFileFuncs(&funcs, &pZip->block);
+    // Any non-null name: the functions open the block.
+    unzFile hUnz = unzOpen2_64(pbArchive, &funcs);
+    return TakeArchive(std::move(pZip), hUnz, hUnz == nullptr && IsEmptyArchive(pbArchive, cbArchive));
 }
 
 DWORD SetZipTargetFolder(ZipHandle hZip, const WCHAR* pszFolder)

@@ -33,6 +33,8 @@ enum : DWORD {
 // Opens an existing archive for reading, shared for reading only. Passwords are not supported: a
 // non-null one is refused. Null when the file cannot be opened or is not a readable zip archive.
 ZipHandle OpenZip(const WCHAR* pszArchive, const char* pszPassword);
+// The same for an archive held in memory, read where it lies: the block must outlive the handle.
+ZipHandle OpenZipBlock(const BYTE* pbArchive, size_t cbArchive);
 
 // Takes the folder (at most 259 characters, else refused and nothing can be extracted) and appends
 // "/" when it ends in no separator.

@@ -141,6 +141,31 @@ TEST_F(UnZipTest, TargetIsUsedWithOrWithoutItsTrailingSeparator)
     }
 }
 
+// The installer extracts the bytes it received and checked, not the file it wrote of them, which
+// another user could replace in the temporary folder before it was opened again.
+TEST_F(UnZipTest, ArchiveInMemoryExtractsAsTheFileDoesWhateverTheFileHoldsNow)
+{
+    ZipEntry folder = StoredEntry("lib/", "");
+    std::string strZip = BuildZip({DeflatedEntry("a.dll", "A"), folder, DeflatedEntry("lib/b.dll", "B")});
+    ASSERT_TRUE(WriteTextFile(m_strArchive, BuildZip({DeflatedEntry("planted.dll", "P")})));
+    const BYTE* pb = reinterpret_cast<const BYTE*>(strZip.data());
+
+    EXPECT_TRUE(CSetupDlg::UnZipBlock(pb, static_cast<int>(strZip.size()), m_strArchive.c_str(), m_strTarget.c_str()));
+    EXPECT_EQ((std::set<std::wstring> {L"a.dll", L"lib\\", L"lib\\b.dll"}), ListTree(m_strTarget));
+    EXPECT_EQ("B", ReadTextFile(InTarget(L"lib\\b.dll")));
+
+    // Empty, or cut before its directory, the block is no archive: it fails with the archive's name.
+    RemoveTree(m_strTarget);
+    for (size_t cb : {size_t {0}, size_t {21}, strZip.size() / 2}) {
+        EXPECT_FALSE(CSetupDlg::UnZipBlock(pb, static_cast<int>(cb), m_strArchive.c_str(), m_strTarget.c_str())) << cb;
+        EXPECT_FALSE(Exists(m_strTarget)) << cb;
+    }
+    EXPECT_TRUE(LogHas(L"[CSetupDlg::UnZip] OpenZip " + m_strArchive + L" failed")) << Narrow(Log());
+    std::string strEmpty = BuildZip({});
+    EXPECT_TRUE(CSetupDlg::UnZipBlock(reinterpret_cast<const BYTE*>(strEmpty.data()), static_cast<int>(strEmpty.size()),
+        m_strArchive.c_str(), m_strTarget.c_str()));
+}
+
 TEST_F(UnZipTest, ExistingFileIsReplaced)
 {
     CreateDirectoryW(m_strTarget.c_str(), nullptr);
