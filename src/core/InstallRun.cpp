@@ -157,7 +157,7 @@ DWORD CSetupDlg::InstallPackages()
         WriteFile(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr);
         archive.Close();
 
-        // From the bytes that were received and checked: the file just written is the design's copy in
+        // From the bytes that were received and checked: the file just written is only a copy in
         // the temporary folder, where another user could replace it before it is read again.
         if (!UnZipBlock(m_pRecvBuf, m_nRecvLen, szArchive, m_szSetupPath, StopFlag())) {
             if (StopRequested()) {
