@@ -356,16 +356,17 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
             LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  error=%lu", GetLastError());
             return 0;
         }
-        if (IsStatus(szStatus, L"407") && !ProxyServes(hInternet.Get(), lpUrl)) {
-            LogError(
-                L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  status=407 from %s, which no proxy serves",
-                lpUrl);
-            return 0;
+        if (IsStatus(szStatus, L"407")) {
+            if (!ProxyServes(hInternet.Get(), lpUrl)) {
+                LogError(
+                    L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  status=407 from %s, which no proxy serves",
+                    lpUrl);
+                return 0;
+            }
+            if (!AuthenticateProxy(
+                    hInternet.Get(), lpUrl, pszHeaders, hRequest, szStatus, szProxyUser, szProxyPassword, hWndOwner))
+                return 0;
         }
-        if (IsStatus(szStatus, L"407")
-            && !AuthenticateProxy(
-                hInternet.Get(), lpUrl, pszHeaders, hRequest, szStatus, szProxyUser, szProxyPassword, hWndOwner))
-            return 0;
 
         if (bRanged && !ContinuesHeldBody(hRequest.Get(), szStatus, *pState, *pnLength)) {
             // The held part belongs to another body, or the server sends no part: start again at 0,

@@ -11,7 +11,6 @@ public:
     // True when this copy holds the lock now; false while another copy holds it.
     bool TryAcquire();
     void Release();
-    bool Held() const { return m_bHeld; }
 
 private:
     CKernelHandle m_hMutex;

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "app/Globals.h"
+#include "support/FileAttributes.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -109,12 +110,9 @@ void ClearReadOnly(HANDLE hEntry, DWORD dwAttributes)
 {
     if ((dwAttributes & FILE_ATTRIBUTE_READONLY) == 0)
         return;
-    const DWORD dwSettable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
-        | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE;
     // Times of zero leave them as they are.
     FILE_BASIC_INFO basic = {};
-    DWORD dwNew = dwAttributes & dwSettable;
-    basic.FileAttributes = dwNew != 0 ? dwNew : FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes = AttributesWithoutReadOnly(dwAttributes);
     SetFileInformationByHandle(hEntry, FileBasicInfo, &basic, sizeof(basic));
 }
 
