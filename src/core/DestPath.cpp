@@ -3,6 +3,8 @@
 #include "core/SetupDlg.h"
 #include "support/Format.h"
 #include "support/Log.h"
+#include "support/RealPath.h"
+#include "system/FolderSecurity.h"
 
 namespace {
 // How long construction waits for a drive list that a new Wine session does not have yet.
@@ -26,12 +28,19 @@ void CSetupDlg::GetDestPath()
             && Format(m_szTempPath, ARRAYSIZE(m_szTempPath), L"%stemp", szRoot)
             && Format(g_szLogPath, ARRAYSIZE(g_szLogPath), L"%stemp\\log.txt", szRoot)
             && Format(m_szUnInstallPath, ARRAYSIZE(m_szUnInstallPath), L"%sUnInstall Larkspire", szRoot);
+        // Archives, the log and the uninstaller's copy are written there: a link in its place, which any
+        // user may make beforehand, would send them into another user's folder.
+        CProtectedFolderSecurity security;
+        if (bFits && !HoldRealFolder(m_szTempPath, security.Get(), false)) {
+            LogError(L"[CSetupDlg::GetDestPath] %s is a link that cannot be removed, or no folder error=%lu",
+                m_szTempPath, GetLastError());
+            bFits = false;
+        }
         if (bFits) {
-            CreateDirectoryW(m_szTempPath, nullptr);
             // The log of a copy that is installing is that copy's: this one adds to it instead.
             CInstallLock lock;
             if (lock.TryAcquire() && GetFileAttributesW(g_szLogPath) != INVALID_FILE_ATTRIBUTES)
-                DeleteFileW(g_szLogPath);
+                DeleteFileChecked(g_szLogPath);
             lock.Release();
         } else {
             m_szSetupPath[0] = m_szTempPath[0] = g_szLogPath[0] = m_szUnInstallPath[0] = L'\0';

@@ -8,6 +8,7 @@
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
+#include "support/RealPath.h"
 #include "system/ShellLinks.h"
 
 namespace {
@@ -86,7 +87,9 @@ DWORD CSetupDlg::InstallPackages()
     if (!Execute(&nCount))
         return 1;
 
-    if (!MoveAsidePreviousInstallation())
+    // The last run's folder is no longer held: this run moves it aside or removes it.
+    m_installFolder.Close();
+    if (!MoveAsidePreviousInstallation() || !MakeInstallFolder())
         return 1;
 
     int nIndex = 0;
@@ -140,9 +143,16 @@ DWORD CSetupDlg::InstallPackages()
         }
         LogNormal(L"[CSetupDlg::Execute] download %s sccuss filesize=%ld", szUrl, static_cast<long>(m_nRecvLen));
 
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
-        CFileHandle archive(CreateFileW(szArchive, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // The folder may have been replaced while the package was downloading.
+        if (!InstallFolderIntact())
+            return 1;
+        // Made new and shared with readers only; deleted through its handle once extracted. One that failed
+        // to extract stays for a look at it.
+        CFileHandle archive = CreateFreshFile(szArchive, GENERIC_WRITE, 0);
+        DWORD cbWritten = 0;
+        if (archive && (!WriteFile(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr)
+                           || cbWritten != static_cast<DWORD>(m_nRecvLen)))
+            archive.Close();
         if (!archive) {
             int nError = static_cast<int>(GetLastError());
             if (++nAttempts >= MAX_ATTEMPTS) {
@@ -153,15 +163,11 @@ DWORD CSetupDlg::InstallPackages()
             LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%s) Error(%d)", nAttempts, szArchive, nError);
             continue;
         }
-        DWORD cbWritten = 0;
-        WriteFile(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr);
-        archive.Close();
-
         // From the bytes that were received and checked: the file just written is only a copy in
         // the temporary folder, where another user could replace it before it is read again.
         if (!UnZipBlock(m_pRecvBuf, m_nRecvLen, szArchive, m_szSetupPath, StopFlag())) {
             if (StopRequested()) {
-                DeleteFileW(szArchive);
+                DeleteThroughHandle(archive.Get());
                 return 1;
             }
             if (++nAttempts >= MAX_ATTEMPTS) {
@@ -170,7 +176,8 @@ DWORD CSetupDlg::InstallPackages()
             }
             continue;
         }
-        DeleteFileW(szArchive);
+        DeleteThroughHandle(archive.Get());
+        archive.Close();
         ++nIndex;
         nAttempts = 0;
         m_nProgress = PackageEndProgress(nIndex, nCount);
@@ -189,6 +196,8 @@ DWORD CSetupDlg::InstallPackages()
     m_nProgress = 97;
     PostProgress();
 
+    if (!InstallFolderIntact())
+        return 1;
     if (CheckFileCRC())
         return StopRequested() ? 1 : 0;
     if (StopRequested())
@@ -218,7 +227,11 @@ DWORD CSetupDlg::Run()
     GetExitCodeThread(worker.Get(), &dwStatus);
     // A failed or stopped run registers nothing and starts nothing: its message stays in red, and the
     // previous installation is back. A stop confirmed after the worker's last test counts as well.
+    if (dwStatus == 0 && !StopRequested() && !InstallFolderIntact())
+        dwStatus = 1;
     if (dwStatus != 0 || StopRequested()) {
+        // Held without delete sharing, the folder could be neither removed nor replaced by the backup.
+        m_installFolder.Close();
         RestorePreviousInstallation();
         PostRunEnded();
         return 1;

@@ -9,6 +9,7 @@
 #include "core/PackageEntry.h"
 #include "core/ReleaseCheck.h"
 #include "framework/Dialog.h"
+#include "support/Handles.h"
 #include "support/WorkThread.h"
 #include "system/InstallLock.h"
 #include "ui/MsgStatic.h"
@@ -87,6 +88,11 @@ public:
     void RemovePreviousInstallation();
     // At start: puts back what a run that was killed or lost its power left aside.
     void RecoverPreviousInstallation();
+    // Creates the install folder new, with a security of its own, and holds it for the run; false
+    // (shown and logged) when a link stays in its place or the folder cannot be made.
+    bool MakeInstallFolder();
+    // The install folder is still the one MakeInstallFolder made; false (shown and logged) otherwise.
+    bool InstallFolderIntact();
 
     // System integration.
     void WriteRegistry();
@@ -135,6 +141,7 @@ public:
     WCHAR m_szDriveRoot[MAX_PATH];
     WCHAR m_szBackupPath[MAX_PATH]; // empty while no previous installation waits aside
     CInstallLock m_installLock;
+    CFileHandle m_installFolder; // held from its creation until the client is started or the run failed
 
     HICON m_hIcon;
     RECT m_rcClose;

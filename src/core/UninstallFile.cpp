@@ -5,6 +5,7 @@
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
+#include "support/RealPath.h"
 
 BOOL CSetupDlg::DownloadUninstallFile()
 {
@@ -27,12 +28,10 @@ BOOL CSetupDlg::DownloadUninstallFile()
         LogError(L"[CSetupDlg::DownloadUninstallFile] path too long root=%s", m_szDriveRoot);
         return FALSE;
     }
-    if (GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES)
-        DeleteFileW(szPath);
-
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
-    CFileHandle file(CreateFileW(
-        szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // The entry runs it as an administrator: never through a link, never into a replaced folder.
+    if (!InstallFolderIntact())
+        return FALSE;
+    CFileHandle file = CreateFreshFile(szPath, GENERIC_WRITE, 0);
     if (!file) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
         return FALSE;

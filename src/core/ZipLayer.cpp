@@ -302,7 +302,12 @@ static bool EnsureFolders(const ZipArchive* pZip, const WCHAR* pszPath, size_t c
     size_t cchTarget = wcslen(pZip->szTarget);
     wcsncpy(szLevel, pZip->szTarget, cchTarget - 1);
     szLevel[cchTarget - 1] = L'\0';
-    if (szLevel[0] != L'\0' && szLevel[cchTarget - 2] != L':' && GetFileAttributesW(szLevel) == INVALID_FILE_ATTRIBUTES)
+    DWORD dwTarget = szLevel[0] != L'\0' ? GetFileAttributesW(szLevel) : INVALID_FILE_ATTRIBUTES;
+    if (dwTarget != INVALID_FILE_ATTRIBUTES && (dwTarget & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        LogError(L"[UnzipItem] link on the way path=%s", szLevel);
+        return false;
+    }
+    if (szLevel[0] != L'\0' && szLevel[cchTarget - 2] != L':' && dwTarget == INVALID_FILE_ATTRIBUTES)
         CreateDirectoryW(szLevel, nullptr);
 
     for (size_t i = cchTarget; i < cchTarget + cchFolderPart; ++i) {

@@ -4,6 +4,7 @@
 
 #include "support/Format.h"
 #include "support/Handles.h"
+#include "support/RealPath.h"
 
 WCHAR g_szLogPath[MAX_PATH];
 
@@ -41,6 +42,23 @@ public:
 private:
     SRWLOCK& m_lock;
 };
+
+// The log lies in a folder that other users may have made: it is appended to only when the handle
+// holds a plain file of that name with no link on the way (neither a junction for the folder nor a
+// link or second name for the file); it is made new when missing, never through a dangling link.
+CFileHandle OpenLogFile(const WCHAR* pszPath)
+{
+    CFileHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file && GetLastError() == ERROR_FILE_NOT_FOUND)
+        file = CreateFreshFile(pszPath, GENERIC_WRITE, 0);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!file || !GetFileInformationByHandle(file.Get(), &info) || info.nNumberOfLinks != 1
+        || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0
+        || !LeadsWhereItSays(file.Get(), pszPath))
+        return CFileHandle();
+    return file;
+}
 
 } // namespace
 
@@ -89,7 +107,7 @@ void AppendLogFile(const WCHAR* pszPath, const WCHAR* pszText)
         return;
 
     CExclusiveLock lock(s_fileLock);
-    CFileHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    CFileHandle file = OpenLogFile(pszPath);
     if (!file)
         return;
     if (SetFilePointer(file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)

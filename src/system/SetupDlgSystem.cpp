@@ -17,5 +17,8 @@ int CSetupDlg::SetStartShellLink()
 
 void CSetupDlg::LaunchClient()
 {
-    StartClient(m_szSetupPath);
+    // Started as an administrator one second after the run: only from the folder the run made.
+    if (InstallFolderIntact())
+        StartClient(m_szSetupPath);
+    m_installFolder.Close();
 }

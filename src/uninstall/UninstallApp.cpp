@@ -6,6 +6,8 @@
 #include "framework/WinApp.h"
 #include "support/Format.h"
 #include "support/Log.h"
+#include "support/RealPath.h"
+#include "system/FolderSecurity.h"
 #include "system/ClientProcess.h"
 #include "system/UninstallEntry.h"
 #include "uninstall/UninstallRules.h"
@@ -110,10 +112,13 @@ int CUninstallApp::Uninstall()
     if (!bTemp)
         g_szLogPath[0] = L'\0';
     else if (szRegistered[0] != L'\0'
-        && _wcsicmp(DriveRootOf(strFolder).c_str(), DriveRootOf(szRegistered).c_str()) == 0)
+        && _wcsicmp(DriveRootOf(strFolder).c_str(), DriveRootOf(szRegistered).c_str()) == 0) {
         // The installer's temporary folder, on the installation's drive: where it is missing the first
-        // records would have no folder. A refusal leaves other drives as they were.
-        CreateDirectoryW(szTemp, nullptr);
+        // records would have no folder. A refusal leaves other drives as they were. A link in its place
+        // goes as the link, or the folder is not used: the copy started from it runs as an administrator.
+        CProtectedFolderSecurity security;
+        bTemp = static_cast<bool>(HoldRealFolder(szTemp, security.Get(), false));
+    }
     LogNormal(L"[CUninstallApp::InitInstance] CommandLine=%s InstallLocation=%s", pszCommandLine, szRegistered);
 
     if (!args.bValid) {

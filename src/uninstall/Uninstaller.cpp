@@ -7,10 +7,10 @@
 #include <cwchar>
 
 #include "app/Globals.h"
-#include "support/FileAttributes.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
+#include "support/RemoveTree.h"
 #include "system/ShellLinks.h"
 #include "system/SystemPaths.h"
 #include "system/UninstallEntry.h"
@@ -59,94 +59,6 @@ std::wstring FullPath(const WCHAR* pszPath)
         return std::wstring();
     str.resize(cch);
     return str;
-}
-
-// The removal walks and deletes in the "\\?\" form of the full path, which MAX_PATH does not limit:
-// the installer writes paths right up to that limit.
-std::wstring LongPath(const std::wstring& strFull)
-{
-    if (strFull.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + strFull.substr(2);
-    return L"\\\\?\\" + strFull;
-}
-
-// A path as the log and the messages show it: without the prefix that LongPath adds.
-std::wstring ShownPath(const std::wstring& strLong)
-{
-    if (strLong.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return L"\\\\" + strLong.substr(8);
-    return strLong.compare(0, 4, L"\\\\?\\") == 0 ? strLong.substr(4) : strLong;
-}
-
-// Opens the entry strPath itself, a link as the link where the system allows that; dwAttributes receives
-// what the handle holds, which is what the removal goes by. The handle has no delete access, which
-// would keep a folder from being listed (Wine); that comes with DeleteThrough.
-CFileHandle OpenEntry(const std::wstring& strPath, DWORD& dwAttributes)
-{
-    CFileHandle entry(CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (!entry || !GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &tag, sizeof(tag)))
-        return CFileHandle();
-    dwAttributes = tag.FileAttributes;
-    return entry;
-}
-
-// Deletes what hEntry holds, reopened from the handle rather than the path so that it is what was
-// checked; a folder goes only when it is empty, and only once every handle to it is closed.
-void DeleteThrough(HANDLE hEntry)
-{
-    CFileHandle deletable(ReOpenFile(hEntry, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (deletable)
-        SetFileInformationByHandle(deletable.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
-}
-
-// Read-only files (an archive may carry the attribute) and folders would keep the removal from
-// deleting them and what lies below them.
-void ClearReadOnly(HANDLE hEntry, DWORD dwAttributes)
-{
-    if ((dwAttributes & FILE_ATTRIBUTE_READONLY) == 0)
-        return;
-    // Times of zero leave them as they are.
-    FILE_BASIC_INFO basic = {};
-    basic.FileAttributes = AttributesWithoutReadOnly(dwAttributes);
-    SetFileInformationByHandle(hEntry, FileBasicInfo, &basic, sizeof(basic));
-}
-
-void RemoveEntry(const std::wstring& strPath, DWORD dwListed);
-
-void RemoveContents(const std::wstring& strFolder)
-{
-    WIN32_FIND_DATAW data;
-    CFindHandle find(FindFirstFileW((strFolder + L"\\*").c_str(), &data));
-    if (!find)
-        return;
-    do {
-        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
-            RemoveEntry(strFolder + L"\\" + data.cFileName, data.dwFileAttributes);
-    } while (FindNextFileW(find.Get(), &data));
-}
-
-// Removes strPath (a long path) with everything below it, deleting each entry through the handle that
-// was checked. A junction or symbolic link goes as the link itself and only when the handle holds the
-// link: where the system follows links (Wine) the handle holds what the link points at, which stays.
-// Nothing that the listing (dwListed) or the handle calls a link is entered.
-void RemoveEntry(const std::wstring& strPath, DWORD dwListed)
-{
-    DWORD dwAttributes = 0;
-    CFileHandle entry = OpenEntry(strPath, dwAttributes);
-    if (!entry)
-        return;
-    bool bLink = (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (!bLink && (dwListed & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return;
-    ClearReadOnly(entry.Get(), dwAttributes);
-    if (!bLink && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        RemoveContents(strPath);
-    DeleteThrough(entry.Get());
 }
 
 // Adds what is left below strFolder (a long path); a folder is listed only when nothing inside it is.
@@ -329,7 +241,7 @@ std::vector<std::wstring> RemoveInstallFolder(const WCHAR* pszFolder)
     DWORD dwAttributes = GetFileAttributesW(strLong.c_str());
     if (dwAttributes == INVALID_FILE_ATTRIBUTES)
         return vecLeft;
-    RemoveEntry(strLong, dwAttributes);
+    RemoveTree(strLong, dwAttributes);
     if (GetFileAttributesW(strLong.c_str()) == INVALID_FILE_ATTRIBUTES)
         return vecLeft;
     if (!CollectLeftovers(strLong, vecLeft))

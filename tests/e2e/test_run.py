@@ -287,6 +287,88 @@ class RunTest(unittest.TestCase):
         self.assertEqual(0, code, out)
         self.assertIn("[  PASSED  ] 1 test", out)
 
+    def test_links_planted_by_another_user(self):
+        """A link in place of the install folder while a download is held, C:\\temp a link before the
+        start: nothing of the installer's lands in the links' targets."""
+        drive = harness.c_drive(self.prefix)
+        elsewhere, install = drive / "elsewhere", drive / "Larkspire"
+        two = packages("links", (1, 2), [installed(1), installed(2)]).finish()
+        with file_server() as server:
+            for held in ("p02.zip", "UnInstall.exe"):
+                server.reset(two)
+                server.script(held, "hold file")
+                shutil.rmtree(elsewhere, ignore_errors=True)
+                elsewhere.mkdir()
+
+                def plant():
+                    if server.wait_arrived(held):
+                        shutil.rmtree(install)
+                        os.symlink("elsewhere", install)
+                        server.release(held)
+                planting = threading.Thread(target=plant)
+                planting.start()
+                try:
+                    self.peer(server.base, "RunOutcomeTest.InstallFolderReplacedByALinkDuringTheRunFailsIt")
+                finally:
+                    planting.join()
+                    if install.is_symlink():
+                        install.unlink()
+                self.assertEqual([], os.listdir(elsewhere), held)
+
+            temp, target = drive / "temp", drive / "temp-target"
+            shutil.rmtree(temp, ignore_errors=True)
+            shutil.rmtree(target, ignore_errors=True)
+            target.mkdir()
+            os.symlink("temp-target", temp)
+            server.reset(two)
+            try:
+                env = {"MIREVALE_TEST_BASE_URL": server.base, "MIREVALE_TEST_RELEASE_KEY": "",
+                       "MIREVALE_TEST_TEMP_LINK": "1"}
+                code, out = harness.run_peer_tests(self.prefix, "run", "RunLinkedTemporaryFolderTest.*", env=env,
+                                                   timeout=300)
+            finally:
+                temp.unlink()
+            self.assertEqual(0, code, out)
+            self.assertIn("[  PASSED  ] 1 test", out)
+            self.assertEqual([], os.listdir(target))
+            self.assertEqual(0, server.requests("orbsetup.txt"))
+            self.assertFalse(install.exists())
+
+    def test_archive_replaced_when_it_appears(self):
+        """Another zip renamed over the archive as soon as it is in C:\\temp: what is installed is the
+        served package, nothing of the other zip."""
+        release = packages("swapped", (1, 2), [installed(1), installed(2), installed(3)])
+        big = random.Random(3).randbytes(24 << 20)
+        with zipfile.ZipFile(release.folder / "p03.zip", "w", zipfile.ZIP_STORED) as archive:
+            archive.writestr("data/p03.dat", big)
+        release.crc_lines.append("data\\p03.dat;%d" % zlib.crc32(big))
+        drive = harness.c_drive(self.prefix)
+        other = drive / "other.zip"
+        swapped, done = [], threading.Event()
+
+        def swap():
+            archive = drive / "temp" / "p03.zip"
+            while not done.is_set():
+                if os.path.exists(archive):
+                    with zipfile.ZipFile(other, "w", zipfile.ZIP_STORED) as bad:
+                        bad.writestr("data/p03.dat", b"other")
+                        bad.writestr("evil.dll", b"MZ other")
+                    os.rename(other, archive)
+                    swapped.append(True)
+                    return
+        with harness.nginx(release.finish()) as base:
+            swapping = threading.Thread(target=swap)
+            swapping.start()
+            try:
+                self.peer(base, "RunCompletionTest.RunOnAMachineWithoutTheInstallFolderCreatesIt")
+            finally:
+                done.set()
+                swapping.join()
+        self.assertEqual([True], swapped, "the archive was never seen in C:\\temp")
+        install = drive / "Larkspire"
+        self.assertFalse((install / "evil.dll").exists())
+        self.assertEqual(big, (install / "data" / "p03.dat").read_bytes())
+
     def test_no_install_folder(self):
         two = packages("no-folder", (1, 2), [installed(1), installed(2)]).finish()
         with file_server() as server:

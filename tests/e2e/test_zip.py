@@ -58,6 +58,8 @@ class ZipTest(unittest.TestCase):
         # Where the system follows the link, removing it as a folder removes an empty target.
         os.symlink("../emptyout", case / "Larkspire" / "link-to-empty")
         os.symlink("outside2", case / "toplink")
+        os.symlink("outside2/keep2.txt", case / "filelink")
+        os.symlink("../outside/keep.txt", case / "Larkspire" / "link-file")
         os.symlink("emptyout2", case / "toplink-to-empty")
         os.symlink("../outside3", case / "Target" / "linked")
         (c / "root-marker.txt").write_text("root")
@@ -69,6 +71,7 @@ class ZipTest(unittest.TestCase):
         self.assertEqual("deep", (case / "outside" / "inner" / "deep.txt").read_text())
         self.assertTrue((case / "emptyout").is_dir())
         self.assertEqual("keep2", (case / "outside2" / "keep2.txt").read_text())
+        self.assertEqual(["keep2.txt"], os.listdir(case / "outside2"))
         self.assertTrue((case / "emptyout2").is_dir())
         self.assertEqual([], os.listdir(case / "outside3"))
         self.assertFalse((case / "Larkspire" / "a.txt").exists())

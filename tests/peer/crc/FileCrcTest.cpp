@@ -11,6 +11,7 @@
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "support/Log.h"
+#include "support/RealPath.h"
 
 // Run by tests/e2e/test_crc.py: nginx serves the folder MIREVALE_CRC_SERVED (as seen from Wine) at
 // MIREVALE_TEST_BASE_URL, and the tests write the files to be served into it.
@@ -62,6 +63,9 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(m_strSetup.c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryW((m_strSetup + L"\\bin").c_str(), nullptr));
         wcscpy(m_pDlg->m_szSetupPath, m_strSetup.c_str());
+        // As the run holds the folder it made.
+        m_pDlg->m_installFolder = HoldRealFolder(m_strSetup.c_str(), nullptr, false);
+        ASSERT_TRUE(m_pDlg->m_installFolder);
         wcscpy(m_pDlg->m_szDriveRoot, (m_strSandbox + L"\\").c_str());
         m_strLog = m_strSandbox + L"\\log.txt";
         wcscpy(g_szLogPath, m_strLog.c_str());

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "ObservedRun.h"
 #include "TestFiles.h"
 #include "app/Globals.h"
+#include "support/RealPath.h"
 #include "system/BackupRecord.h"
 
 // Complete runs against nginx. Served: p01.zip (kind 1: data\p01.dat, iQorRemote.exe, favicon.ico
@@ -188,11 +190,41 @@ TEST_F(RunCompletionTest, ReleaseWithAReadOnlyFileInstallsAgainOverItself)
     }
 }
 
+// Folders made for the installer's own files, as the seam sees them: Wine keeps no descriptors.
+std::vector<std::pair<std::wstring, std::wstring>> s_createdFolders;
+
+BOOL WINAPI RecordFolderCreation(LPCWSTR pszFolder, LPSECURITY_ATTRIBUTES psa)
+{
+    LPWSTR pszSddl = nullptr;
+    std::wstring strSddl = L"(default)";
+    if (psa != nullptr
+        && ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            psa->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &pszSddl, nullptr)) {
+        strSddl = pszSddl;
+        LocalFree(pszSddl);
+    }
+    s_createdFolders.emplace_back(pszFolder, strSddl);
+    return CreateDirectoryW(pszFolder, psa);
+}
+
+// What both folders are created with: protected from what C:\\ passes on, full control for SYSTEM and
+// the administrators, read and run for users, each inherited by files and folders below.
+const WCHAR PROTECTED_SDDL[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
 TEST_F(RunCompletionTest, RunOnAMachineWithoutTheInstallFolderCreatesIt)
 {
     ASSERT_FALSE(FileExists(INSTALL_FOLDER));
+    s_createdFolders.clear();
+    g_pfnCreateFolder = RecordFolderCreation;
+    m_dlg.reset();
+    ClearInstallation();
+    m_dlg = std::make_unique<CObservedSetupDlg>();
+    m_dlg->m_setKinds = {1, 2};
 
     m_dlg->RunToEnd();
+    g_pfnCreateFolder = CreateDirectoryW;
+    using Created = std::vector<std::pair<std::wstring, std::wstring>>;
+    EXPECT_EQ((Created {{TEMP_FOLDER, PROTECTED_SDDL}, {INSTALL_FOLDER, PROTECTED_SDDL}}), s_createdFolders);
 
     ExpectThreadsEnded(0);
     for (const wchar_t* pszFile : {L"\\data\\p01.dat", L"\\data\\p02.dat", L"\\data\\p03.dat", L"\\UnInstall.exe"})

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "ObservedRun.h"
 #include "TestFiles.h"
 #include "app/Globals.h"
+#include "support/Log.h"
 
 // How the steps around the packages end a run. Served: p01.zip and p02.zip (kind 1, data\pNN.dat),
 // with what each case lacks or spoils: no UnInstall.exe, a wrong CRC for data\p02.dat, no
@@ -144,6 +146,40 @@ TEST_F(RunOutcomeTest, NoInstallFolderEndsTheRunBeforeTheManifest)
     EXPECT_EQ(L"[Error]", records.back().strLevel);
     EXPECT_EQ(L"[CSetupDlg::Execute] no install folder", records.back().strText);
     ExpectNoCompletion();
+}
+
+// tests/e2e/test_run.py replaces the install folder by a link to C:\\elsewhere while it holds a package
+// or the uninstaller: nothing more is written there, and the client is not started from it.
+TEST_F(RunOutcomeTest, InstallFolderReplacedByALinkDuringTheRunFailsIt)
+{
+    m_dlg->RunToEnd();
+
+    ExpectThreadsEnded(1);
+    ExpectFailureShown(L"安装失败");
+    ExpectNoCompletion();
+    std::vector<LogRecord> records = ReadRunLog();
+    int nRecord = FindRecord(records, L"[CSetupDlg::Execute] install folder C:\\Larkspire is no longer the folder made");
+    ASSERT_GE(nRecord, 0);
+    EXPECT_EQ(L"[Error]", records[static_cast<size_t>(nRecord)].strLevel);
+}
+
+// C:\\temp is a link that test_run.py made before the installer started: the installer has no
+// temporary folder and no log, and its run ends as one without an install folder.
+TEST(RunLinkedTemporaryFolderTest, EndsTheRunBeforeTheManifest)
+{
+    if (_wgetenv(L"MIREVALE_TEST_TEMP_LINK") == nullptr)
+        GTEST_SKIP() << "run by tests/e2e/test_run.py with C:\\temp made a link";
+    ASSERT_TRUE(GetFileAttributesW(TEMP_FOLDER) & FILE_ATTRIBUTE_REPARSE_POINT);
+    CObservedSetupDlg dlg;
+    EXPECT_STREQ(L"", dlg.m_szTempPath);
+    EXPECT_STREQ(L"", dlg.m_szSetupPath);
+    EXPECT_STREQ(L"", g_szLogPath);
+    dlg.m_setKinds = {1, 2};
+    dlg.RunToEnd();
+
+    EXPECT_EQ(1u, dlg.WorkerStatus());
+    EXPECT_EQ(std::vector<std::wstring> {L"安装失败"}, dlg.StatusTexts());
+    EXPECT_EQ(nullptr, dlg.Find(RunEvent::ARM_LAUNCH));
 }
 
 } // namespace
