@@ -2,6 +2,7 @@
 
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
+#include "core/SetupOptions.h"
 #include "support/GdiplusInc.h"
 
 static Gdiplus::GdiplusStartupInput s_gdiplusStartupInput;
@@ -12,6 +13,14 @@ ULONG_PTR g_gdiplusToken = 0;
 
 BOOL CSetupApp::InitInstance()
 {
+    const SetupOptions options = ParseSetupOptions(GetCommandLineW());
+    if (options.bSilent) {
+        // Nothing is drawn: no images, so no GDI+ either.
+        CSetupDlg dlg(nullptr);
+        m_dwExitCode = dlg.InstallSilently(options.bLaunch);
+        return FALSE;
+    }
+
     // A failed start leaves the images absent; the window still runs and its buttons still work.
     CSetupDlg::s_bGdiplusStarted
         = Gdiplus::GdiplusStartup(&g_gdiplusToken, &s_gdiplusStartupInput, nullptr) == Gdiplus::Ok;
@@ -24,6 +33,7 @@ BOOL CSetupApp::InitInstance()
     // and the process must not end under a run that still puts the previous installation back.
     while (!pDlg->HasExited())
         pDlg->WaitForExit();
+    m_dwExitCode = pDlg->ExitCode();
     delete pDlg;
     return FALSE;
 }
@@ -32,5 +42,6 @@ int CSetupApp::ExitInstance()
 {
     if (CSetupDlg::s_bGdiplusStarted)
         Gdiplus::GdiplusShutdown(g_gdiplusToken);
-    return CWinApp::ExitInstance();
+    CWinApp::ExitInstance();
+    return static_cast<int>(m_dwExitCode);
 }

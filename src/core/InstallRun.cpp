@@ -5,10 +5,12 @@
 #include "app/Globals.h"
 #include "core/PackageDownload.h"
 #include "core/PackageName.h"
+#include "support/FileWrite.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
 #include "support/RealPath.h"
+#include "system/ClientProcess.h"
 #include "system/ShellLinks.h"
 
 namespace {
@@ -131,9 +133,12 @@ DWORD CSetupDlg::InstallPackages()
         // A stop ends the download under way; what it held is dropped with the run.
         if (StopRequested())
             return 1;
-        bDownloaded = bDownloaded && ReceivedMatchesRelease(entry.szName);
+        const bool bRefused = bDownloaded && !ReceivedMatchesRelease(entry.szName);
+        bDownloaded = bDownloaded && !bRefused;
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
+                // The last attempt's verdict names the failure: a body the signed list refused, or none.
+                m_bPackageRefused = bRefused;
                 ShowErrorFormat(L"下载%s失败", entry.szName);
                 LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
                 return 1;
@@ -149,12 +154,15 @@ DWORD CSetupDlg::InstallPackages()
         // Made new and shared with readers only; deleted through its handle once extracted. One that failed
         // to extract stays for a look at it.
         CFileHandle archive = CreateFreshFile(szArchive, GENERIC_WRITE, 0);
-        DWORD cbWritten = 0;
-        if (archive && (!WriteFile(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr)
-                           || cbWritten != static_cast<DWORD>(m_nRecvLen)))
+        DWORD dwError = archive ? NO_ERROR : GetLastError();
+        if (archive && !WriteAll(archive.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen))) {
+            dwError = GetLastError();
             archive.Close();
+        }
         if (!archive) {
-            int nError = static_cast<int>(GetLastError());
+            int nError = static_cast<int>(dwError);
+            if (IsDiskFullError(dwError))
+                m_bDiskFull = true;
             if (++nAttempts >= MAX_ATTEMPTS) {
                 ShowErrorFormat(L"安装%s失败", entry.szName);
                 LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName, szArchive, nError);
@@ -165,7 +173,10 @@ DWORD CSetupDlg::InstallPackages()
         }
         // From the bytes that were received and checked: the file just written is only a copy in
         // the temporary folder, where another user could replace it before it is read again.
-        if (!UnZipBlock(m_pRecvBuf, m_nRecvLen, szArchive, m_szSetupPath, StopFlag())) {
+        bool bDiskFull = false;
+        if (!UnZipBlock(m_pRecvBuf, m_nRecvLen, szArchive, m_szSetupPath, StopFlag(), &bDiskFull)) {
+            if (bDiskFull)
+                m_bDiskFull = true;
             if (StopRequested()) {
                 DeleteThroughHandle(archive.Get());
                 return 1;
@@ -214,6 +225,7 @@ DWORD CSetupDlg::Run()
     if (!worker) {
         LogError(L"[CSetupDlg::Run] CreateThread error=%lu", GetLastError());
         ShowError(L"安装失败");
+        m_dwExitCode = SETUP_EXIT_FAILED;
         PostRunEnded();
         return 1;
     }
@@ -233,6 +245,7 @@ DWORD CSetupDlg::Run()
         // Held without delete sharing, the folder could be neither removed nor replaced by the backup.
         m_installFolder.Close();
         RestorePreviousInstallation();
+        m_dwExitCode = StopRequested() ? SETUP_EXIT_USER_STOPPED : FailureExitCode();
         PostRunEnded();
         return 1;
     }
@@ -242,13 +255,47 @@ DWORD CSetupDlg::Run()
     WCHAR szIcon[MAX_PATH];
     if (Format(szTarget, ARRAYSIZE(szTarget), L"%s/iQorRemote.exe", m_szSetupPath)
         && Format(szIcon, ARRAYSIZE(szIcon), L"%s/favicon.ico", m_szSetupPath))
-        CreateDesktopLink(g_szDisplayName, m_szSetupPath, szTarget, szIcon);
+        CreateDesktopLink(g_szDisplayName, m_szSetupPath, szTarget, szIcon, m_bSilent);
     SetStartShellLink();
     m_nProgress = 100;
     UpdateProgressText();
     WriteRegistry();
     RemovePreviousInstallation();
+    m_dwExitCode = SETUP_EXIT_INSTALLED;
     ArmLaunchTimer();
     PostRunEnded();
     return 1;
+}
+
+DWORD CSetupDlg::FailureExitCode() const
+{
+    if (m_bReleaseRefused || m_bPackageRefused)
+        return SETUP_EXIT_RELEASE_REFUSED;
+    if (m_bProxyCredentialsAsked)
+        return SETUP_EXIT_PROXY_CREDENTIALS;
+    if (m_bDiskFull)
+        return SETUP_EXIT_DISK_FULL;
+    return SETUP_EXIT_FAILED;
+}
+
+DWORD CSetupDlg::InstallSilently(bool bLaunch)
+{
+    m_bSilent = true;
+    LogNormal(L"[CSetupDlg::InstallSilently] unattended install launch=%d", bLaunch ? 1 : 0);
+    if (FindProcess(L"iQorRemote.exe", m_szSetupPath)) {
+        LogNormal(L"[CSetupDlg::InstallSilently] the client runs from the install folder: nothing changed");
+        return m_dwExitCode = SETUP_EXIT_CLIENT_RUNNING;
+    }
+    if (!m_installLock.TryAcquire()) {
+        LogNormal(L"[CSetupDlg::InstallSilently] another copy of the installer is installing");
+        return m_dwExitCode = SETUP_EXIT_ANOTHER_INSTALL;
+    }
+    // The runner on this thread: it waits for the worker as the window's runner thread does.
+    Run();
+    m_installLock.Release();
+    if (m_dwExitCode == SETUP_EXIT_INSTALLED && bLaunch)
+        LaunchClient();
+    m_installFolder.Close();
+    LogNormal(L"[CSetupDlg::InstallSilently] exit code=%lu", m_dwExitCode.load());
+    return m_dwExitCode;
 }

@@ -20,6 +20,7 @@ bool CSetupDlg::DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPa
     package.pDlg = this;
     package.state.SetProgress(OnPackageBytes, &package);
     package.state.SetStop(StopFlag());
+    package.state.SetUnattended(m_bSilent ? &m_bProxyCredentialsAsked : nullptr);
     bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
                            GetSafeHwnd(), &package.state)
         != 0;

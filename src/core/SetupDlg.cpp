@@ -111,6 +111,7 @@ bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl)
     // A state of its own, never continued: only so that a stop ends this download as well.
     CDownloadState state;
     state.SetStop(StopFlag());
+    state.SetUnattended(m_bSilent ? &m_bProxyCredentialsAsked : nullptr);
     bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
                            GetSafeHwnd(), &state)
         != 0;

@@ -8,6 +8,7 @@
 
 #include "core/PackageEntry.h"
 #include "core/ReleaseCheck.h"
+#include "core/SetupExitCodes.h"
 #include "framework/Dialog.h"
 #include "support/Handles.h"
 #include "support/WorkThread.h"
@@ -46,9 +47,9 @@ public:
     // Extracts every item; a set *pbStop ends the extraction between two items, as failed.
     static BOOL UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop = nullptr);
     // The same from the archive's bytes in memory (the ones received and checked), which pszArchive
-    // names in the records.
+    // names in the records. A failure for want of space on the drive sets *pbDiskFull.
     static BOOL UnZipBlock(const BYTE* pbArchive, int cbArchive, const WCHAR* pszArchive, const WCHAR* pszFolder,
-        const std::atomic<bool>* pbStop = nullptr);
+        const std::atomic<bool>* pbStop = nullptr, bool* pbDiskFull = nullptr);
     static BOOL DeleteDirectory(const WCHAR* pszFolder);
     BOOL CheckFileCRC();
     DWORD GetFileCRC(const WCHAR* pszName);
@@ -94,6 +95,12 @@ public:
     // The install folder is still the one MakeInstallFolder made; false (shown and logged) otherwise.
     bool InstallFolderIntact();
 
+    // Unattended (/S): the run of a click on the install button on the calling thread, with no window,
+    // message or dialog; the client is started only with bLaunch. Returns the exit code.
+    DWORD InstallSilently(bool bLaunch);
+    // What the process ends with: SETUP_EXIT_USER_STOPPED until a run has ended.
+    DWORD ExitCode() const { return m_dwExitCode; }
+
     // System integration.
     void WriteRegistry();
     int SetStartShellLink();
@@ -128,6 +135,8 @@ private:
     void ArmLaunchTimer();
     void PostRunEnded();
     void ReleaseImages();
+    // The exit code of a failed run, from what its steps noted.
+    DWORD FailureExitCode() const;
 
 public:
     // Shared receive buffer: every download and the CRC computation; replaced only by a larger block.
@@ -174,5 +183,10 @@ public:
     std::vector<PackageEntry> m_vecPackages;
     CReleaseCheck m_release;
     bool m_bReleaseRefused = false; // a served file was refused: the run fails with the release's message
+    bool m_bPackageRefused = false; // the last attempt at a package that failed the run was refused by its hash
+    bool m_bSilent = false; // no window: no dialog may be shown, the desktop link is the public one
+    std::atomic<bool> m_bDiskFull {false}; // a write of the run failed for want of space
+    std::atomic<bool> m_bProxyCredentialsAsked {false}; // an unattended download met a proxy asking for them
+    std::atomic<DWORD> m_dwExitCode {SETUP_EXIT_USER_STOPPED};
     BYTE m_bAgreed;
 };

@@ -11,7 +11,8 @@ struct ZipCloser {
 };
 
 // Extracts every item of an opened archive into pszFolder; pszArchive names it in the records.
-BOOL ExtractAll(ZipHandle hZip, const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop)
+BOOL ExtractAll(
+    ZipHandle hZip, const WCHAR* pszArchive, const WCHAR* pszFolder, const std::atomic<bool>* pbStop, bool* pbDiskFull)
 {
     std::unique_ptr<ZipArchive, ZipCloser> zip(hZip);
     if (!zip) {
@@ -36,8 +37,11 @@ BOOL ExtractAll(ZipHandle hZip, const WCHAR* pszArchive, const WCHAR* pszFolder,
         }
         if (info.nCompressedSize == 0 || info.szName[0] == L'\0')
             continue;
-        if (UnzipItem(zip.get(), i, info.szName) != ZR_OK) {
+        DWORD dwResult = UnzipItem(zip.get(), i, info.szName);
+        if (dwResult != ZR_OK) {
             LogError(L"[CSetupDlg::UnZip] UnzipItem %s failed", info.szName);
+            if (pbDiskFull != nullptr && dwResult == ZR_DISK_FULL)
+                *pbDiskFull = true;
             return FALSE;
         }
     }
@@ -52,15 +56,16 @@ BOOL CSetupDlg::UnZip(const WCHAR* pszArchive, const WCHAR* pszFolder, const std
         LogError(L"[CSetupDlg::UnZip] 原文件=%s  目标文件=%s", pszArchive, pszFolder);
         return FALSE;
     }
-    return ExtractAll(OpenZip(pszArchive, nullptr), pszArchive, pszFolder, pbStop);
+    return ExtractAll(OpenZip(pszArchive, nullptr), pszArchive, pszFolder, pbStop, nullptr);
 }
 
 BOOL CSetupDlg::UnZipBlock(const BYTE* pbArchive, int cbArchive, const WCHAR* pszArchive, const WCHAR* pszFolder,
-    const std::atomic<bool>* pbStop)
+    const std::atomic<bool>* pbStop, bool* pbDiskFull)
 {
     if (pbArchive == nullptr || cbArchive < 0 || pszArchive == nullptr || pszFolder == nullptr) {
         LogError(L"[CSetupDlg::UnZip] 原文件=%s  目标文件=%s", pszArchive, pszFolder);
         return FALSE;
     }
-    return ExtractAll(OpenZipBlock(pbArchive, static_cast<size_t>(cbArchive)), pszArchive, pszFolder, pbStop);
+    return ExtractAll(
+        OpenZipBlock(pbArchive, static_cast<size_t>(cbArchive)), pszArchive, pszFolder, pbStop, pbDiskFull);
 }

@@ -2,6 +2,7 @@
 
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
+#include "support/FileWrite.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -37,10 +38,11 @@ BOOL CSetupDlg::DownloadUninstallFile()
         return FALSE;
     }
     // A short write would leave a broken uninstaller behind a report of success.
-    DWORD cbWritten = 0;
-    if (!WriteFile(file.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen), &cbWritten, nullptr)
-        || cbWritten != static_cast<DWORD>(m_nRecvLen)) {
-        LogError(L"[CSetupDlg::DownloadUninstallFile] Write file UnInstall.exe failed error=%lu", GetLastError());
+    if (!WriteAll(file.Get(), m_pRecvBuf, static_cast<DWORD>(m_nRecvLen))) {
+        DWORD dwError = GetLastError();
+        if (IsDiskFullError(dwError))
+            m_bDiskFull = true;
+        LogError(L"[CSetupDlg::DownloadUninstallFile] Write file UnInstall.exe failed error=%lu", dwError);
         return FALSE;
     }
     LogNormal(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");

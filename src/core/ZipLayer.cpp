@@ -6,9 +6,11 @@
 #include <memory>
 #include <new>
 
+#include "core/SetupExitCodes.h"
 #include "core/ZipLayerRules.h"
 #include "core/ZipMemory.h"
 #include "support/FileAttributes.h"
+#include "support/FileWrite.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -343,14 +345,13 @@ static DWORD WriteItemData(ZipArchive* pZip, HANDLE hFile, const WCHAR* pszPath)
             dwResult = ZR_DATA;
             break;
         }
-        DWORD cbWritten = 0;
-        if (!WriteFile(hFile, pZip->pOutput.get(), static_cast<DWORD>(nRead), &cbWritten, nullptr)
-            || cbWritten != static_cast<DWORD>(nRead)) {
-            LogError(L"[UnzipItem] write %s failed error=%lu", pszPath, GetLastError());
-            dwResult = ZR_WRITE;
+        if (!WriteAll(hFile, pZip->pOutput.get(), static_cast<DWORD>(nRead))) {
+            DWORD dwError = GetLastError();
+            LogError(L"[UnzipItem] write %s failed error=%lu", pszPath, dwError);
+            dwResult = IsDiskFullError(dwError) ? ZR_DISK_FULL : ZR_WRITE;
             break;
         }
-        qwWritten += cbWritten;
+        qwWritten += static_cast<DWORD>(nRead);
     }
     // A CRC mismatch is not an error here: the installed files are verified against the CRC list.
     unzCloseCurrentFile(pZip->hUnz);
@@ -430,8 +431,9 @@ DWORD UnzipItem(ZipHandle hZip, int nIndex, const WCHAR* pszName)
     CFileHandle file(CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
         dwFileAttributes != 0 ? dwFileAttributes : FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        LogError(L"[UnzipItem] create %s failed error=%lu", szPath, GetLastError());
-        return ZR_CREATE;
+        DWORD dwError = GetLastError();
+        LogError(L"[UnzipItem] create %s failed error=%lu", szPath, dwError);
+        return IsDiskFullError(dwError) ? ZR_DISK_FULL : ZR_CREATE;
     }
     dwResult = WriteItemData(hZip, file.Get(), szPath);
     if (dwResult != ZR_OK)

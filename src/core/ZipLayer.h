@@ -28,6 +28,7 @@ enum : DWORD {
     ZR_DATA = 6, // decompression error or data that ends before the item's size
     ZR_UNSUPPORTED = 7, // encrypted item or compression method other than stored and deflated
     ZR_MEMORY = 8,
+    ZR_DISK_FULL = 9, // a write or a creation failed for want of space on the drive
 };
 
 // Opens an existing archive for reading, shared for reading only. Passwords are not supported: a

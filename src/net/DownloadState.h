@@ -20,6 +20,15 @@ public:
     // A download that sees this flag set ends between two reads, as failed.
     void SetStop(const std::atomic<bool>* pbStop) { m_pbStop = pbStop; }
     bool StopRequested() const { return m_pbStop != nullptr && m_pbStop->load(); }
+    // Unattended: nobody can answer the credentials dialog, so a proxy that asks for credentials fails
+    // the download at once and sets *pbCredentialsAsked.
+    void SetUnattended(std::atomic<bool>* pbCredentialsAsked) { m_pbCredentialsAsked = pbCredentialsAsked; }
+    bool Unattended() const { return m_pbCredentialsAsked != nullptr; }
+    void NoteCredentialsAsked() const
+    {
+        if (m_pbCredentialsAsked != nullptr)
+            *m_pbCredentialsAsked = true;
+    }
     // Notes the response that begins a body at offset nBodyStart of the block.
     void BeginBody(int nBodyStart, const WCHAR* pszETag, const WCHAR* pszLastModified, bool bTotal, DWORD dwTotal);
     // True when a block whose count is nLength holds a start of the body that a Range request can
@@ -37,6 +46,7 @@ private:
     PFN_PROGRESS m_pfnProgress = nullptr;
     void* m_pContext = nullptr;
     const std::atomic<bool>* m_pbStop = nullptr;
+    std::atomic<bool>* m_pbCredentialsAsked = nullptr;
 };
 
 // The value If-Range carries: a strong ETag, else Last-Modified (a weak ETag never matches a range

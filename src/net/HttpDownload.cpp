@@ -363,6 +363,12 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
                     lpUrl);
                 return 0;
             }
+            if (pState != nullptr && pState->Unattended()) {
+                LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  status=407: the proxy asks for "
+                         L"credentials, which an unattended run cannot ask for");
+                pState->NoteCredentialsAsked();
+                return 0;
+            }
             if (!AuthenticateProxy(
                     hInternet.Get(), lpUrl, pszHeaders, hRequest, szStatus, szProxyUser, szProxyPassword, hWndOwner))
                 return 0;

@@ -10,6 +10,7 @@ class CDownloadState;
 // failure (logged).
 // With pState, a body that an earlier call with the same state left part of in the block is
 // continued from where it broke, and pState is told of the bytes as they arrive; a stop that pState
-// carries ends the download between two reads; without it every call asks for a whole body.
+// carries ends the download between two reads; without it every call asks for a whole body. An
+// unattended pState answers a 407 with a failure instead of the dialog.
 int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapacity, WCHAR szProxyUser[64],
     WCHAR szProxyPassword[64], HWND hWndOwner, CDownloadState* pState = nullptr);

@@ -88,6 +88,11 @@ struct GdiObjectTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { DeleteObject(h); }
 };
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { LocalFree(h); }
+};
 
 struct BcryptAlgTraits {
     using Type = BCRYPT_ALG_HANDLE;
@@ -111,6 +116,7 @@ using CFindHandle = CUniqueHandle<FindHandleTraits>; // FindFirstFile
 using CRegKey = CUniqueHandle<RegKeyTraits>;
 using CInternetHandle = CUniqueHandle<InternetHandleTraits>;
 using CGdiObject = CUniqueHandle<GdiObjectTraits>;
+using CLocalMemory = CUniqueHandle<LocalMemoryTraits>; // what the system allocated for the caller to free
 using CBcryptAlg = CUniqueHandle<BcryptAlgTraits>;
 using CBcryptKey = CUniqueHandle<BcryptKeyTraits>;
 using CBcryptHash = CUniqueHandle<BcryptHashTraits>;

@@ -1,6 +1,9 @@
 #include "support/RealPath.h"
 
 #include <cwchar>
+#include <vector>
+
+#include "support/FileWrite.h"
 
 CreateFolderFunction g_pfnCreateFolder = CreateDirectoryW;
 
@@ -213,4 +216,29 @@ CFileHandle CreateFreshFile(const WCHAR* pszFile, DWORD dwAccess, DWORD dwFlags)
         return CFileHandle();
     }
     return file;
+}
+
+bool CopyToFreshFile(const WCHAR* pszSource, const WCHAR* pszTarget)
+{
+    CFileHandle source(CreateFileW(pszSource, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source)
+        return false;
+    CFileHandle target = CreateFreshFile(pszTarget, GENERIC_WRITE, 0);
+    if (!target)
+        return false;
+    std::vector<BYTE> buffer(64 * 1024);
+    for (;;) {
+        DWORD cbRead = 0;
+        bool bRead
+            = ReadFile(source.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &cbRead, nullptr) != FALSE;
+        if (bRead && cbRead == 0)
+            return true;
+        if (!bRead || !WriteAll(target.Get(), buffer.data(), cbRead)) {
+            DWORD dwError = GetLastError();
+            SetDeleteDisposition(target.Get());
+            SetLastError(dwError);
+            return false;
+        }
+    }
 }

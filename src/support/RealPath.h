@@ -53,3 +53,8 @@ bool DeleteThroughHandle(HANDLE hEntry);
 // dwAccess, read sharing only and dwFlags; a file that was made through a link on the way is deleted
 // again. An empty handle when the file is not a new one where it was named (last error set).
 CFileHandle CreateFreshFile(const WCHAR* pszFile, DWORD dwAccess, DWORD dwFlags);
+
+// Copies pszSource to a pszTarget made by CreateFreshFile: what had the target's name (a link, a second
+// name of another file, a file someone else owns) goes first and is never written. A copy that fails
+// is removed again.
+bool CopyToFreshFile(const WCHAR* pszSource, const WCHAR* pszTarget);

@@ -35,12 +35,13 @@ LSTATUS QueryFolderValue(HKEY hKey, const WCHAR* pszName, WCHAR (&szFolder)[MAX_
 
 } // namespace
 
-bool ReadDesktopFolder(WCHAR (&szFolder)[MAX_PATH])
+bool ReadDesktopFolder(WCHAR (&szFolder)[MAX_PATH], bool bAllUsers)
 {
     CRegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, s_szShellFolders, 0, KEY_ALL_ACCESS, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(bAllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, s_szShellFolders, 0, KEY_READ, key.Put())
+        != ERROR_SUCCESS)
         return false;
-    QueryFolderValue(key.Get(), L"Desktop", szFolder);
+    QueryFolderValue(key.Get(), bAllUsers ? L"Common Desktop" : L"Desktop", szFolder);
     return true;
 }
 
@@ -143,10 +144,11 @@ void CreateShellLink(const WCHAR* pszName, const WCHAR* pszWorkDir, const WCHAR*
     file->Save(szFolder, TRUE);
 }
 
-void CreateDesktopLink(const WCHAR* pszName, const WCHAR* pszWorkDir, const WCHAR* pszTarget, const WCHAR* pszIcon)
+void CreateDesktopLink(
+    const WCHAR* pszName, const WCHAR* pszWorkDir, const WCHAR* pszTarget, const WCHAR* pszIcon, bool bAllUsers)
 {
     WCHAR szFolder[MAX_PATH] = {};
-    if (!ReadDesktopFolder(szFolder))
+    if (!ReadDesktopFolder(szFolder, bAllUsers))
         return;
     // Without a folder the link would land in (and old links be deleted from) the current directory.
     if (szFolder[0] == L'\0') {

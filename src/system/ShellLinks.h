@@ -3,9 +3,10 @@
 
 // Shortcut files made through the shell-link component (CLSID_ShellLink, IShellLinkW, IPersistFile).
 
-// Fills szFolder with the current user's Desktop folder from the Shell Folders key. False when the key
-// cannot be opened; a missing, unusable or too long value leaves the buffer as the caller prepared it.
-bool ReadDesktopFolder(WCHAR (&szFolder)[MAX_PATH]);
+// Fills szFolder with the current user's Desktop folder (bAllUsers: the public one, which every user's
+// desktop shows) from the Shell Folders key. False when the key cannot be opened; a missing, unusable
+// or too long value leaves the buffer as the caller prepared it.
+bool ReadDesktopFolder(WCHAR (&szFolder)[MAX_PATH], bool bAllUsers = false);
 
 // In place: "\" becomes "/", a run of separators becomes its last one (a leading pair, as in a
 // network path, stays two), then a trailing "/" is added (bTrailingSlash) or one is removed. An empty
@@ -22,8 +23,9 @@ void RemoveDuplicateLink(const WCHAR* pszFolder, const WCHAR* pszTarget, const W
 void CreateShellLink(const WCHAR* pszName, const WCHAR* pszWorkDir, const WCHAR* pszTarget, const WCHAR* pszIcon,
     WCHAR (&szFolder)[MAX_PATH], const WCHAR* pszArguments);
 
-// The same in the current user's Desktop folder, with no arguments.
-void CreateDesktopLink(const WCHAR* pszName, const WCHAR* pszWorkDir, const WCHAR* pszTarget, const WCHAR* pszIcon);
+// The same in the current user's Desktop folder (bAllUsers: the public one), with no arguments.
+void CreateDesktopLink(
+    const WCHAR* pszName, const WCHAR* pszWorkDir, const WCHAR* pszTarget, const WCHAR* pszIcon, bool bAllUsers);
 
 // The all-users Start-menu folder named after the product, holding the client shortcut and the
 // uninstaller shortcut, both for the install folder pszSetupPath. Returns 1 when it went on to create

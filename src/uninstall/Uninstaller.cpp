@@ -10,6 +10,7 @@
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
+#include "support/RealPath.h"
 #include "support/RemoveTree.h"
 #include "system/ShellLinks.h"
 #include "system/SystemPaths.h"
@@ -206,9 +207,12 @@ LinkResult RemoveLinkInto(const WCHAR* pszLink, const WCHAR* pszFolder)
 void RemoveShortcuts(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
 {
     CComInit com;
-    WCHAR szDesktop[MAX_PATH] = {};
-    if (ReadDesktopFolder(szDesktop) && szDesktop[0] != L'\0')
-        RemoveLinkNamed(szDesktop, g_szDisplayName, pszFolder, vecLeft);
+    // An unattended install puts its link on the public desktop; only a link into the folder goes.
+    for (bool bAllUsers : {false, true}) {
+        WCHAR szDesktop[MAX_PATH] = {};
+        if (ReadDesktopFolder(szDesktop, bAllUsers) && szDesktop[0] != L'\0')
+            RemoveLinkNamed(szDesktop, g_szDisplayName, pszFolder, vecLeft);
+    }
 
     WCHAR szPrograms[MAX_PATH] = {};
     WCHAR szStartFolder[MAX_PATH];
@@ -278,20 +282,22 @@ bool StartCopyFromTemp(const WCHAR* pszFolder, const WCHAR* pszTempFolder)
     if (cch == 0 || cch >= MAX_PATH
         || !FormatPath(szCopy, szOrigin, L"%s\\UnInstall-%lu.exe", pszTempFolder, GetCurrentProcessId()))
         return false;
-    if (!CopyFileW(szSelf, szCopy, FALSE)) {
-        LogError(L"[StartCopyFromTemp] CopyFile %s error=%lu", szCopy, GetLastError());
+    // The copy runs elevated: made new through a checked handle, never written through what another
+    // user may have placed at its name.
+    if (!CopyToFreshFile(szSelf, szCopy)) {
+        LogError(L"[StartCopyFromTemp] copy %s error=%lu", szCopy, GetLastError());
         return false;
     }
     HANDLE hSelf = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &hSelf, SYNCHRONIZE, TRUE, 0)) {
-        DeleteFileW(szCopy);
+        DeleteFileChecked(szCopy);
         return false;
     }
     CKernelHandle self(hSelf);
     WCHAR szCommand[3 * MAX_PATH];
     if (!Format(szCommand, ARRAYSIZE(szCommand), L"\"%s\" \"%s\" /wait=%s", szCopy, pszFolder,
             std::to_wstring(reinterpret_cast<UINT_PTR>(hSelf)).c_str())) {
-        DeleteFileW(szCopy);
+        DeleteFileChecked(szCopy);
         return false;
     }
     STARTUPINFOW startup = {};
@@ -299,7 +305,7 @@ bool StartCopyFromTemp(const WCHAR* pszFolder, const WCHAR* pszTempFolder)
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(szCopy, szCommand, nullptr, nullptr, TRUE, 0, nullptr, pszTempFolder, &startup, &process)) {
         LogError(L"[StartCopyFromTemp] CreateProcess %s error=%lu", szCopy, GetLastError());
-        DeleteFileW(szCopy);
+        DeleteFileChecked(szCopy);
         return false;
     }
     CloseHandle(process.hThread);

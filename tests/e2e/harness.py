@@ -5,6 +5,7 @@ Everything binds 127.0.0.1 on ports chosen free, and lives in a scratch folder o
 
 import contextlib
 import hashlib
+import itertools
 import os
 import shutil
 import socket
@@ -297,6 +298,25 @@ def wine(prefix, args, env=None, timeout=600, **kwargs):
 def wine_popen(prefix, args, env=None, **kwargs):
     session(prefix)
     return subprocess.Popen(RUNNER + ["wine"] + [str(a) for a in args], env=wine_env(prefix, env), **kwargs)
+
+
+_exit_code_files = itertools.count()
+
+
+def start_with_exit_code(prefix, args, env=None):
+    """Starts a Windows program (first of args) in `prefix` through tests/tools/exit_code.cpp, as Wine's
+    own exit status keeps only 8 bits of its code; returns (process, wait), wait() giving the whole code."""
+    name = "exit-code-%d.txt" % next(_exit_code_files)
+    result = c_drive(prefix) / name
+    result.unlink(missing_ok=True)
+    proc = wine_popen(prefix, [BUILD / "tests" / "exit_code.exe", "C:\\" + name] + list(args), env=env)
+
+    def wait(timeout=600):
+        status = proc.wait(timeout)
+        if status != 0 or not result.exists():
+            raise AssertionError("exit_code.exe ended with %d and no code" % status)
+        return int(result.read_text())
+    return proc, wait
 
 
 def wineserver(prefix, *args, **kwargs):

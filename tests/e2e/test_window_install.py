@@ -194,6 +194,7 @@ class InstallWindowTest(WindowCase):
         self.assertBar(full, 490, "progress 100")
         self.assertClientStarted(prefix)
         self.assertEnds(installer, "completed install")
+        self.assertEqual(0, installer.proc.returncode, "the exit code of a completed install")
 
         self.assertEqual(1, server.count("orbsetup.txt"), "a second click started a second install")
         self.assertEqual((0, 1), (server.count("ui2.zip"), server.count("ui3.zip")),
@@ -249,6 +250,8 @@ class InstallWindowTest(WindowCase):
         self.assertTrue(installer.gone(), "OK did not close the window")
         server.let_go("b.zip")
         self.assertTrue(installer.exited(), "the installer process went on after OK")
+        # Wine's exit status keeps the low 8 bits of the code: 1602, closed before completing.
+        self.assertEqual(1602 & 0xFF, installer.proc.returncode, "the exit code of a stopped install")
         self.assertEqual((1, 0, 0), (server.count("b.zip"), server.count("c.zip"), server.count("UnInstall.exe")),
                          "the download under way ends, and nothing after it starts")
         # The stop drops the download under way: nothing of b.zip is written or extracted.
@@ -396,6 +399,7 @@ class InstallWindowTest(WindowCase):
         installer.click(iw.CLOSE)
         self.assertIsNone(xdo.find("询问", timeout=3, proc=installer.proc), "closing after a failure asked")
         self.assertEnds(installer, "close after a failure")
+        self.assertEqual(1603 & 0xFF, installer.proc.returncode, "the exit code of a failed install")
 
     def test_running_client_blocks_the_start_until_it_has_ended(self):
         server = self.serve("window-busy-release", [("a.zip", 1)], {"a.zip": iw.core_package()},

@@ -28,7 +28,7 @@ void MakeLinks(const std::wstring& strFolder)
 {
     std::wstring strTarget = strFolder + L"/iQorRemote.exe";
     std::wstring strIcon = strFolder + L"/favicon.ico";
-    CreateDesktopLink(g_szDisplayName, strFolder.c_str(), strTarget.c_str(), strIcon.c_str());
+    CreateDesktopLink(g_szDisplayName, strFolder.c_str(), strTarget.c_str(), strIcon.c_str(), false);
     CreateStartMenuLinks(strFolder.c_str());
 }
 

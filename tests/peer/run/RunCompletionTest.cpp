@@ -92,6 +92,7 @@ TEST_F(RunCompletionTest, CompleteRunConfiguresLinksShowsAllRegistersAndAsksForT
     m_dlg->RunToEnd();
 
     ExpectThreadsEnded(0);
+    EXPECT_EQ(static_cast<DWORD>(SETUP_EXIT_INSTALLED), m_dlg->ExitCode());
     EXPECT_FALSE(FileExists(strFolder + L"\\old.txt")) << "the old installation was replaced";
     EXPECT_FALSE(FileExists(strFolder + L"\\bin\\locked.dll"));
     EXPECT_TRUE(BackupFolders().empty()) << "the previous installation is removed once the run is complete";

@@ -77,6 +77,7 @@ TEST_F(RunOutcomeTest, CrcMismatchPutsThePreviousInstallationBack)
     ExpectFailureShown(L"校验失败");
     ExpectOldInstallationBack();
     ExpectNoCompletion();
+    EXPECT_EQ(static_cast<DWORD>(SETUP_EXIT_FAILED), m_dlg->ExitCode());
 }
 
 // Served: p01.zip, then p02.zip with 3 MiB stored, on a drive C: with 4 MiB left before the old
@@ -91,6 +92,7 @@ TEST_F(RunOutcomeTest, FullDiskPutsThePreviousInstallationBack)
     ExpectOldInstallationBack();
     ExpectNoCompletion();
     EXPECT_GE(FindRecord(ReadRunLog(), L"[UnzipItem] write "), 0) << "the drive did not fill";
+    EXPECT_EQ(static_cast<DWORD>(SETUP_EXIT_DISK_FULL), m_dlg->ExitCode());
 }
 
 // A program that holds the folder open without letting it be deleted keeps it from being renamed.
@@ -158,7 +160,8 @@ TEST_F(RunOutcomeTest, InstallFolderReplacedByALinkDuringTheRunFailsIt)
     ExpectFailureShown(L"安装失败");
     ExpectNoCompletion();
     std::vector<LogRecord> records = ReadRunLog();
-    int nRecord = FindRecord(records, L"[CSetupDlg::Execute] install folder C:\\Larkspire is no longer the folder made");
+    int nRecord
+        = FindRecord(records, L"[CSetupDlg::Execute] install folder C:\\Larkspire is no longer the folder made");
     ASSERT_GE(nRecord, 0);
     EXPECT_EQ(L"[Error]", records[static_cast<size_t>(nRecord)].strLevel);
 }

@@ -59,6 +59,7 @@ TEST_F(RunSignedTest, RefusedListOrManifestChangesNothing)
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(0u, records.back().strText.find(CHECK)) << Narrow(records.back().strText);
     ExpectNoCompletion();
+    EXPECT_EQ(static_cast<DWORD>(SETUP_EXIT_RELEASE_REFUSED), m_dlg->ExitCode());
 }
 
 TEST_F(RunSignedTest, RefusedPackageIsNeverWrittenOrExtracted)
@@ -72,6 +73,8 @@ TEST_F(RunSignedTest, RefusedPackageIsNeverWrittenOrExtracted)
     EXPECT_FALSE(Installed(2));
     EXPECT_FALSE(FileExists(TEMP_FOLDER + std::wstring(L"\\p02.zip")));
     ExpectNoCompletion();
+    // Each attempt was refused by its hash.
+    EXPECT_EQ(static_cast<DWORD>(SETUP_EXIT_RELEASE_REFUSED), m_dlg->ExitCode());
 }
 
 TEST_F(RunSignedTest, RefusedFileAfterThePackagesEndsTheRunUnregistered)

@@ -51,6 +51,7 @@ protected:
         EXPECT_FALSE(GetWindowLongW(m_dlg->m_stcStatus.GetSafeHwnd(), GWL_STYLE) & WS_VISIBLE);
         EXPECT_TRUE(m_dlg->m_bConfirmClose.load());
         ExpectNoCompletion();
+        EXPECT_EQ(static_cast<DWORD>(SETUP_EXIT_USER_STOPPED), m_dlg->ExitCode());
     }
     void ExpectStoppedWithoutMessage()
     {

@@ -103,6 +103,25 @@ TEST_F(RealPathTest, FreshFileReplacesWhatHadTheNameAndSharesOnlyReading)
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Path(L"folder").c_str()));
 }
 
+TEST_F(RealPathTest, CopyGoesToANewFileNotThroughWhatHadItsName)
+{
+    std::wstring strSource = Path(L"UnInstall.exe");
+    ASSERT_TRUE(WriteFileBytes(strSource, "program", 7));
+    // Another user's file under the copy's name, reached through a second name.
+    std::wstring strOther = Path(L"elsewhere.exe");
+    ASSERT_TRUE(WriteFileBytes(strOther, "other", 5));
+    std::wstring strCopy = Path(L"UnInstall-7.exe");
+    ASSERT_TRUE(CreateHardLinkW(strCopy.c_str(), strOther.c_str(), nullptr));
+    ASSERT_TRUE(CopyToFreshFile(strSource.c_str(), strCopy.c_str())) << GetLastError();
+    EXPECT_EQ("program", Read(strCopy));
+    EXPECT_EQ("other", Read(strOther));
+    // No source: the name is left alone; a folder of the name is no file to replace.
+    EXPECT_FALSE(CopyToFreshFile(Path(L"missing.exe").c_str(), strCopy.c_str()));
+    EXPECT_EQ("program", Read(strCopy));
+    ASSERT_TRUE(CreateDirectoryW(Path(L"folder").c_str(), nullptr));
+    EXPECT_FALSE(CopyToFreshFile(strSource.c_str(), Path(L"folder").c_str()));
+}
+
 TEST_F(RealPathTest, LogWithASecondNameIsNotWritten)
 {
     std::wstring strLog = Path(L"log.txt");

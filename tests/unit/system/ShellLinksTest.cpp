@@ -106,7 +106,7 @@ protected:
     std::wstring Icon() const { return m_strSetup + L"/favicon.ico"; }
     void CreateClientDesktopLink() const
     {
-        CreateDesktopLink(g_szDisplayName, m_strSetup.c_str(), ClientTarget().c_str(), Icon().c_str());
+        CreateDesktopLink(g_szDisplayName, m_strSetup.c_str(), ClientTarget().c_str(), Icon().c_str(), false);
     }
     void ExpectClientLink(const std::wstring& strPath) const
     {
@@ -201,6 +201,21 @@ TEST_F(ShellLinksTest, DesktopLinkStartsTheClientFromTheInstallFolder)
     EXPECT_EQ(std::vector<std::wstring> {L"Mirevale.lnk"}, ListFolder(m_strDesktop));
     ExpectClientLink(m_strDesktop + L"\\Mirevale.lnk");
     EXPECT_TRUE(m_log.Messages().empty());
+}
+
+TEST_F(ShellLinksTest, AllUsersLinkGoesToThePublicDesktopOnly)
+{
+    std::wstring strPublic = MakeTempFolder(L"public");
+    CSavedRegValue publicValue(HKEY_LOCAL_MACHINE, s_szMachineShellFolders, L"Common Desktop");
+    ASSERT_TRUE(publicValue.SetString(strPublic));
+    WCHAR sz[MAX_PATH] = {};
+    EXPECT_TRUE(ReadDesktopFolder(sz, true));
+    EXPECT_EQ(strPublic, sz);
+
+    CreateDesktopLink(g_szDisplayName, m_strSetup.c_str(), ClientTarget().c_str(), Icon().c_str(), true);
+    EXPECT_EQ(std::vector<std::wstring> {L"Mirevale.lnk"}, ListFolder(strPublic));
+    ExpectClientLink(strPublic + L"\\Mirevale.lnk");
+    EXPECT_TRUE(ListFolder(m_strDesktop).empty());
 }
 
 TEST_F(ShellLinksTest, DesktopFolderGivenWithBackslashAndTrailingSeparatorsStillTakesTheLink)
