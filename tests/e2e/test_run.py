@@ -452,6 +452,9 @@ class RunTest(unittest.TestCase):
         with harness.nginx(complete) as base:
             self.peer(base, "RunCompletionTest.CompleteRunConfiguresLinksShowsAllRegistersAndAsksForTheLaunch")
             self.peer(base, "RunCompletionTest.RunOnAMachineWithoutTheInstallFolderCreatesIt")
+        if harness.WIDTH == "i686":
+            # Wine 10, the 32-bit runtime's, makes no new file read-only (tests/CMakeLists.txt).
+            return
         read_only = Release("read-only")
         read_only.package("p01.zip", dict(package_files(1), **{"data\\readonly.txt": b"read-only\r\n"}),
                           read_only=("data\\readonly.txt",))
