@@ -16,8 +16,8 @@ BOOL CSetupDlg::CheckFileCRC()
 {
     std::wstring strUrl = FormatString(L"%sfilecrc.txt", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %s", strUrl.c_str());
-    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str());
-    if (bDownloaded && !ReceivedMatchesRelease(L"filecrc.txt")) {
+    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str(), ListedLimit(L"filecrc.txt"));
+    if (bDownloaded ? !ReceivedMatchesRelease(L"filecrc.txt") : m_bPastListedSize) {
         RefuseRelease();
         return FALSE;
     }

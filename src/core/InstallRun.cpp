@@ -133,7 +133,7 @@ DWORD CSetupDlg::InstallPackages()
         // A stop ends the download under way; what it held is dropped with the run.
         if (StopRequested())
             return 1;
-        const bool bRefused = bDownloaded && !ReceivedMatchesRelease(entry.szName);
+        const bool bRefused = bDownloaded ? !ReceivedMatchesRelease(entry.szName) : package.state.m_bPastLimit;
         bDownloaded = bDownloaded && !bRefused;
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {

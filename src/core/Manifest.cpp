@@ -24,10 +24,15 @@ bool CSetupDlg::Execute(int* pnCount)
         return false;
     LogNormal(L"[CSetupDlg::Execute] start download  %s", szUrl);
 
-    bool bDownloaded = DownloadToRecvBuffer(szUrl);
+    bool bDownloaded = DownloadToRecvBuffer(szUrl, ListedLimit(L"orbsetup.txt"));
     // A stop ends the download under way: no failure to show to a window that has gone.
     if (!bDownloaded && StopRequested())
         return false;
+    // Longer than the signed list says: refused as a mismatch is.
+    if (!bDownloaded && m_bPastListedSize) {
+        RefuseRelease();
+        return false;
+    }
     if (!bDownloaded) {
         ShowError(L"下载Setupconfig.txt失败");
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");

@@ -2,6 +2,7 @@
 
 #include "core/SetupDlg.h"
 #include "net/HttpDownload.h"
+#include "support/Log.h"
 
 bool CSetupDlg::DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPackageDownload& package)
 {
@@ -21,13 +22,18 @@ bool CSetupDlg::DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPa
     package.state.SetProgress(OnPackageBytes, &package);
     package.state.SetStop(StopFlag());
     package.state.SetUnattended(m_bSilent ? &m_bProxyCredentialsAsked : nullptr);
+    package.state.SetBodyLimit(ListedLimit(m_vecPackages[static_cast<size_t>(nIndex)].szName));
     bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
                            GetSafeHwnd(), &package.state)
         != 0;
     NoteRecvBufferUse(m_nRecvLen);
     // A whole body is never continued: after a failed write or extraction the package comes whole.
-    if (bDownloaded)
+    // Nor is one longer than the signed list says: what it held is no part of the listed body.
+    if (bDownloaded || package.state.m_bPastLimit)
         package.state.Reset();
+    if (package.state.m_bPastLimit)
+        LogError(L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes",
+            m_vecPackages[static_cast<size_t>(nIndex)].szName, package.state.BodyLimit());
     return bDownloaded;
 }
 

@@ -73,3 +73,9 @@ const PackageEntry* CReleaseCheck::FirstUnlisted(const std::vector<PackageEntry>
     }
     return nullptr;
 }
+
+long long CReleaseCheck::ListedSize(const WCHAR* pszName) const
+{
+    const ReleaseLine* pLine = Find(pszName);
+    return pLine != nullptr ? pLine->nSize : -1;
+}

@@ -19,6 +19,8 @@ public:
     // Empty when the body matches the line for the name; else why not: "not listed", a size or a
     // hash mismatch.
     std::wstring Compare(const WCHAR* pszName, const BYTE* pBody, int cbBody) const;
+    // The size the name's line gives, or -1 without a line.
+    long long ListedSize(const WCHAR* pszName) const;
     // The first entry whose name has no line, or nullptr.
     const PackageEntry* FirstUnlisted(const std::vector<PackageEntry>& vecPackages) const;
     size_t Count() const { return m_vecLines.size(); }

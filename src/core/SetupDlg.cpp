@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
+#include "app/Globals.h"
 #include "net/DownloadState.h"
 #include "net/HttpDownload.h"
 #include "support/Format.h"
+#include "support/Log.h"
 
 namespace {
 const int RECV_BUFFER_SIZE = 0xA00000; // 10 MiB: typical packages arrive without any reallocation
@@ -104,7 +107,7 @@ void CSetupDlg::NoteRecvBufferUse(int nBytes)
     m_nRecvUsed = std::max(m_nRecvUsed, nBytes);
 }
 
-bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl)
+bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl, long long llLimit)
 {
     ClearRecvBuffer();
     m_nRecvLen = 0;
@@ -112,11 +115,18 @@ bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl)
     CDownloadState state;
     state.SetStop(StopFlag());
     state.SetUnattended(m_bSilent ? &m_bProxyCredentialsAsked : nullptr);
+    state.SetBodyLimit(llLimit);
     bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
                            GetSafeHwnd(), &state)
         != 0;
     // Even a failed download may have placed bytes in the block.
     NoteRecvBufferUse(m_nRecvLen);
+    m_bPastListedSize = state.m_bPastLimit;
+    if (m_bPastListedSize) {
+        const WCHAR* pszName
+            = wcsncmp(pszUrl, g_strBaseUrl.c_str(), g_strBaseUrl.size()) == 0 ? pszUrl + g_strBaseUrl.size() : pszUrl;
+        LogError(L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes", pszName, llLimit);
+    }
     return bDownloaded;
 }
 

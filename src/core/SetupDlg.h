@@ -63,14 +63,19 @@ public:
     // Records that the first nBytes of the receive buffer may now hold data.
     void NoteRecvBufferUse(int nBytes);
     // Fetches the URL into the cleared receive buffer, with the remembered proxy credentials and the
-    // dialog window as owner; true for a complete body.
-    bool DownloadToRecvBuffer(const WCHAR* pszUrl);
+    // dialog window as owner; true for a complete body. A body longer than llLimit bytes (when not
+    // negative) fails at the first byte too many.
+    bool DownloadToRecvBuffer(const WCHAR* pszUrl, long long llLimit = -1);
+    // The last download failed for a body longer than its listed size (and said so in the record).
+    bool m_bPastListedSize = false;
     // Fetches the package at nIndex of the manifest's nCount entries into the receive buffer: the
     // rest of a body that the package's previous attempt broke off, or a whole one, with the progress
     // following its bytes within the package's share.
     bool DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPackageDownload& package);
 
     // Signed releases, in a build with a release key; without one each passes at once.
+    // The most bytes the named file's body may have: its listed size, -1 without a key or a line.
+    long long ListedLimit(const WCHAR* pszName) const;
     // Fetches release.sha256 and its signature and verifies them; a failure refuses the release.
     bool FetchReleaseList();
     // The received body is the one the signed list names (logged either way).

@@ -2,6 +2,7 @@
 
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
+#include "support/Cng.h"
 #include "support/Format.h"
 #include "support/Log.h"
 
@@ -9,6 +10,9 @@
 // step here passes at once and logs nothing.
 
 namespace {
+
+// Read to at most this: a list of a few hundred lines is some kilobytes.
+const long long RELEASE_LIST_LIMIT = 1 << 20;
 
 bool IsSigned()
 {
@@ -32,11 +36,11 @@ bool CSetupDlg::FetchReleaseList()
     std::wstring strReason = L"download failed";
     std::wstring strUrl = FormatString(L"%srelease.sha256", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::CheckRelease] start download  %s", strUrl.c_str());
-    if (DownloadToRecvBuffer(strUrl.c_str())) {
+    if (DownloadToRecvBuffer(strUrl.c_str(), RELEASE_LIST_LIMIT)) {
         // Copied out: the signature arrives in the same block.
         std::vector<BYTE> list(m_pRecvBuf, m_pRecvBuf + m_nRecvLen);
         strFile = L"release.sha256.sig";
-        if (DownloadToRecvBuffer((strUrl + L".sig").c_str())
+        if (DownloadToRecvBuffer((strUrl + L".sig").c_str(), P256_SIGNATURE_BYTES)
             && m_release.Accept(g_strReleaseKey, list.data(), static_cast<int>(list.size()), m_pRecvBuf, m_nRecvLen,
                 strFile, strReason)) {
             LogNormal(L"[CSetupDlg::CheckRelease] release.sha256 signature valid, %u files listed",
@@ -49,6 +53,11 @@ bool CSetupDlg::FetchReleaseList()
         return false;
     RefuseRelease();
     return false;
+}
+
+long long CSetupDlg::ListedLimit(const WCHAR* pszName) const
+{
+    return IsSigned() ? m_release.ListedSize(pszName) : -1;
 }
 
 bool CSetupDlg::ReceivedMatchesRelease(const WCHAR* pszName)

@@ -12,7 +12,12 @@ BOOL CSetupDlg::DownloadUninstallFile()
 {
     std::wstring strUrl = FormatString(L"%sUnInstall.exe", g_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %s", strUrl.c_str());
-    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str());
+    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str(), ListedLimit(L"UnInstall.exe"));
+    // Longer than the signed list says: refused as a mismatch is.
+    if (!bDownloaded && m_bPastListedSize) {
+        RefuseRelease();
+        return FALSE;
+    }
     if (!bDownloaded) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
         return FALSE;

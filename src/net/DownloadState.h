@@ -24,6 +24,13 @@ public:
     // the download at once and sets *pbCredentialsAsked.
     void SetUnattended(std::atomic<bool>* pbCredentialsAsked) { m_pbCredentialsAsked = pbCredentialsAsked; }
     bool Unattended() const { return m_pbCredentialsAsked != nullptr; }
+    // The most bytes the whole body may have (its size in a signed list): a response that declares more
+    // fails at once, and a body that goes on past it fails at the first byte too many, which is the
+    // last one read. Negative: no bound but the block's.
+    void SetBodyLimit(long long llLimit) { m_llBodyLimit = llLimit; }
+    long long BodyLimit() const { return m_llBodyLimit; }
+    // The last download failed for a body longer than the limit.
+    bool m_bPastLimit = false;
     void NoteCredentialsAsked() const
     {
         if (m_pbCredentialsAsked != nullptr)
@@ -47,6 +54,7 @@ private:
     void* m_pContext = nullptr;
     const std::atomic<bool>* m_pbStop = nullptr;
     std::atomic<bool>* m_pbCredentialsAsked = nullptr;
+    long long m_llBodyLimit = -1;
 };
 
 // The value If-Range carries: a strong ETag, else Last-Modified (a weak ETag never matches a range

@@ -1,5 +1,7 @@
 #include "net/HttpDownload.h"
 
+#include <algorithm>
+
 #include <wininet.h>
 
 #include <climits>
@@ -228,28 +230,44 @@ bool GrowBlock(BYTE** ppBuffer, int nLength, int* pnCapacity, long long llNewSiz
     return true;
 }
 
-// Reads the body onto the block at *pnLength. dwDeclared is the body's length when bDeclared.
+// Reads the body onto the block at *pnLength. dwDeclared is the body's length when bDeclared. With llRoom
+// not negative, a body of more bytes fails (bPastLimit set) at the first byte too many.
 bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacity, bool bDeclared, DWORD dwDeclared,
-    const CDownloadState* pState)
+    long long llRoom, bool& bPastLimit, const CDownloadState* pState)
 {
     const int nStartLength = *pnLength;
+    if (llRoom >= 0 && bDeclared && dwDeclared > llRoom) {
+        bPastLimit = true;
+        LogError(L"[HttpDownload  InternetReadFile]  Content-Length=%lu past the listed size: %I64d bytes left",
+            dwDeclared, llRoom);
+        return false;
+    }
     BYTE chunk[READ_CHUNK];
     for (;;) {
         if (pState != nullptr && pState->StopRequested()) {
             LogNormal(L"[HttpDownload  InternetReadFile]  stopped size=%d", *pnLength - nStartLength);
             return false;
         }
+        // With a bound, never more than one byte past it is asked for.
+        DWORD dwAsk = READ_CHUNK;
+        long long llReceived = static_cast<long long>(*pnLength) - nStartLength;
+        if (llRoom >= 0 && llRoom - llReceived + 1 < dwAsk)
+            dwAsk = static_cast<DWORD>(llRoom - llReceived + 1);
         DWORD dwRecv = 0;
-        if (!InternetReadFile(hRequest, chunk, READ_CHUNK, &dwRecv)) {
+        if (!InternetReadFile(hRequest, chunk, dwAsk, &dwRecv)) {
             LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", GetLastError(), dwRecv);
             return false;
         }
-        if (dwRecv > READ_CHUNK) {
+        if (dwRecv > dwAsk) {
             LogError(L"[HttpDownload  InternetReadFile]  dwRecv > 1000 dwRecv=%lu", dwRecv);
             return false;
         }
+        if (llRoom >= 0 && llReceived + dwRecv > llRoom) {
+            bPastLimit = true;
+            LogError(L"[HttpDownload  InternetReadFile]  body past the listed size: more than %I64d bytes", llRoom);
+            return false;
+        }
         if (dwRecv == 0) {
-            long long llReceived = static_cast<long long>(*pnLength) - nStartLength;
             if (bDeclared && llReceived != dwDeclared) {
                 LogError(L"[HttpDownload  InternetReadFile]  incomplete body size=%lu Content-Length=%lu",
                     static_cast<DWORD>(llReceived), dwDeclared);
@@ -309,6 +327,8 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
         LogError(L"[HttpDownload  lpUrl]  lpUrl is null");
         return 0;
     }
+    if (pState != nullptr)
+        pState->m_bPastLimit = false;
 
     CInternetHandle hInternet(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!hInternet) {
@@ -391,8 +411,17 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
         bool bDeclared = QueryContentLength(hRequest.Get(), &dwDeclared);
         if (pState != nullptr && !bRanged)
             BeginBody(hRequest.Get(), *pState, *pnLength, bDeclared, dwDeclared);
-        if (!ReadBody(hRequest.Get(), ppBuffer, pnLength, pnCapacity, bDeclared, dwDeclared, pState))
+        long long llRoom = -1;
+        if (pState != nullptr && pState->BodyLimit() >= 0)
+            llRoom
+                = std::max(0LL, pState->BodyLimit() - (bRanged ? static_cast<long long>(pState->Held(*pnLength)) : 0));
+        bool bPastLimit = false;
+        if (!ReadBody(
+                hRequest.Get(), ppBuffer, pnLength, pnCapacity, bDeclared, dwDeclared, llRoom, bPastLimit, pState)) {
+            if (bPastLimit)
+                pState->m_bPastLimit = true;
             return 0;
+        }
         // A continued body is whole at the length the response that began it declared, whatever the
         // 206 said of its own part, or left unsaid; what is held stays for the next attempt.
         if (bRanged && pState->Held(*pnLength) != pState->m_dwTotal) {

@@ -122,6 +122,9 @@ def fault_server():
 
 GARBAGE = b"this is not a zip archive\r\n" * 8
 HOLD_LIMIT = 30.0
+# What an "endless" body sends at most, in pieces of ZEROS.
+ENDLESS_LIMIT = 1 << 30
+ZEROS = bytes(64 << 10)
 
 
 class FileServer:
@@ -132,8 +135,10 @@ class FileServer:
                                a body that is no zip archive), "file", "damaged" (the file with its
                                first byte changed), "whole" (the file, whatever range was asked for),
                                "cut P" (the file's answer, ended with the connection at P% of the
-                               file) or "slow S" (the file's answer spread over S seconds), optionally
-                               preceded by "hold "
+                               file), "slow S" (the file's answer spread over S seconds), "longer N"
+                               (the file and N bytes more, all declared) or "endless" (the file, then
+                               zeros without end and without a length, until the client lets go),
+                               optionally preceded by "hold "
       /EX/release/<name>       lets a held request for <name> (an earlier or a later one) go on;
                                release(name) from the test's side
       /EX/arrived/<name>       answers once a held request for <name> has arrived (504 if none comes);
@@ -210,7 +215,8 @@ class FileServer:
             return handler.send_body(200, GARBAGE)
         path = Path(self.folder or ".") / name
         kind, _, arg = step.partition(" ")
-        if kind in ("file", "damaged", "whole", "cut", "slow") and self.folder is not None and path.is_file():
+        if kind in ("file", "damaged", "whole", "cut", "slow", "longer", "endless") and self.folder is not None \
+                and path.is_file():
             return self._send_file(handler, name, path, kind, arg)
         code = int(step) if step.isdigit() else 404
         handler.send_body(code, b"status %d" % code)
@@ -218,6 +224,10 @@ class FileServer:
     def _send_file(self, handler, name, path, kind, arg):
         body = path.read_bytes()
         etag = '"%x-%x"' % (path.stat().st_mtime_ns, len(body))  # as nginx makes it, to the nanosecond
+        if kind == "longer":
+            body += b"\0" * int(arg)
+        if kind == "endless":
+            return self._send_endless(handler, name, body)
         if kind == "damaged":
             body = bytes([body[0] ^ 1]) + body[1:]
         asked = handler.headers.get("Range")
@@ -250,6 +260,24 @@ class FileServer:
                 handler.connection.shutdown(socket.SHUT_RDWR)
         except ConnectionError:
             handler.close_connection = True
+
+
+    def _send_endless(self, handler, name, body):
+        handler.send_response(200)
+        handler.end_headers()
+        handler.close_connection = True
+        try:
+            handler.wfile.write(body)
+            with self._lock:
+                self._sent[name] = self._sent.get(name, 0) + len(body)
+            # Bounded all the same, so that a client that never stops cannot keep a test running.
+            for _ in range(ENDLESS_LIMIT // len(ZEROS)):
+                handler.wfile.write(ZEROS)
+                handler.wfile.flush()
+                with self._lock:
+                    self._sent[name] += len(ZEROS)
+        except ConnectionError:
+            pass
 
 
 class FileHandler(QuietHandler):

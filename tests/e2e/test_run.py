@@ -447,6 +447,25 @@ class RunTest(unittest.TestCase):
                 self.assertEqual(p02_requests[case], server.requests("p02.zip"), folder)
                 self.assertEqual("filecrc" in record, uninstaller.exists(), folder)
 
+            # Bodies longer than their listed size, declared so or without an end: each attempt fails at
+            # the first byte too many, and the server sends little more than what its socket holds.
+            complete = signed("bounded")
+            listed = (complete / "p02.zip").stat().st_size
+            for step in ("longer 1", "endless"):
+                server.reset(complete)
+                server.script("p02.zip", *[step] * 5)
+                self.peer(server.base, "RunSignedTest.RefusedPackageIsNeverWrittenOrExtracted", key)
+                self.assertEqual(5, server.requests("p02.zip"), step)
+                self.assertLess(server.sent("p02.zip"), 5 * (listed + (16 << 20)), step)
+                texts = harness.log_texts(self.prefix)
+                self.assertEqual(5, sum(t.startswith("[CSetupDlg::CheckRelease] p02.zip size mismatch: longer than "
+                                                     "listed, %d bytes" % listed) for t in texts), step)
+            server.reset(complete)
+            server.script("orbsetup.txt", "endless")
+            self.peer(server.base, "RunSignedTest.RefusedListOrManifestChangesNothing", key)
+            self.assertIn("[CSetupDlg::CheckRelease] orbsetup.txt size mismatch: longer than listed, %d bytes"
+                          % (complete / "orbsetup.txt").stat().st_size, harness.log_texts(self.prefix))
+
     def test_complete_runs(self):
         complete = packages("complete", range(1, 4), [installed(1), installed(2, kind=2), installed(3)]).finish()
         with harness.nginx(complete) as base:
