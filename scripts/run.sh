@@ -6,6 +6,7 @@
 #   scripts/run.sh --again    one more installation over the one in out/prefix
 #   scripts/run.sh --twice    fresh prefix, installation, then a second one over it
 #   scripts/run.sh --uninstall  removes the installation in out/prefix with its registered uninstaller
+#   scripts/run.sh --silent   fresh prefix, one unattended installation (/S): no window, its exit code
 #   scripts/run.sh --i686     the same with the shipped 32-bit build, in its emulated runtime (out/i686)
 # On $DISPLAY a person clicks install (and answers the uninstaller); with MIREVALE_HEADLESS=1 or without a
 # display the job uses a private Xvfb and does so by itself. Exit status: 0 all runs complete (nothing

@@ -6,8 +6,11 @@ clicks install (or lets a person click on their display) and reports what the in
 
 scripts/run.sh calls this after setting up and building; tests/e2e/test_main_job.py runs it headless.
 
-  run_installer.py [--out DIR] [--headless] [--again | --twice | --uninstall] [--wait-port SECONDS]
-                   [--json FILE]
+  run_installer.py [--out DIR] [--headless] [--silent] [--again | --twice | --uninstall]
+                   [--wait-port SECONDS] [--json FILE]
+
+--silent runs the installer unattended (MirevaleSetup.exe /S): no window, the whole exit code read
+(tests/tools/exit_code.cpp), the desktop link on the public desktop, no client started.
 
 --again installs once more over the installation already in DIR/prefix; --twice makes a fresh prefix,
 installs, and installs again over it; --uninstall removes the installation in DIR/prefix with its
@@ -191,13 +194,15 @@ def decode_log(data):
     return harness.utf16_lines(data) if data else []
 
 
-def shortcut_paths(prefix):
-    """The three shortcuts the installer makes: desktop, Start-menu client, Start-menu uninstaller."""
+def shortcut_paths(prefix, public=False):
+    """The three shortcuts the installer makes: desktop (public: the all-users one, where an unattended
+    run puts it), Start-menu client, Start-menu uninstaller."""
     users = harness.c_drive(prefix) / "users"
-    desktop = [p / "Desktop" / "Mirevale.lnk" for p in sorted(users.iterdir()) if p.name != "Public"]
+    desktop = [p / "Desktop" / "Mirevale.lnk" for p in sorted(users.iterdir()) if (p.name == "Public") == public]
     programs = harness.c_drive(prefix) / PROGRAMS / "Mirevale"
     return {
-        "desktop Mirevale.lnk": desktop[0] if desktop else users / "?" / "Desktop" / "Mirevale.lnk",
+        "%sdesktop Mirevale.lnk" % ("public " if public else ""):
+            desktop[0] if desktop else users / "?" / "Desktop" / "Mirevale.lnk",
         "Start menu Mirevale\\Mirevale.lnk": programs / "Mirevale.lnk",
         "Start menu Mirevale\\卸载Mirevale.lnk": programs / "卸载Mirevale.lnk",
     }
@@ -498,6 +503,53 @@ def run_installer(installer, prefix, out, number, headless, timeout):
     return seen
 
 
+def run_silent(installer, prefix, out, number, timeout):
+    """One unattended run (/S) of `installer` in `prefix`: watches the display for any window while it
+    runs; returns what was seen, then the prefix's wineserver stopped."""
+    logs = out / "logs"
+    logs.mkdir(parents=True, exist_ok=True)
+    host_path(prefix, r"C:\temp\log.txt").unlink(missing_ok=True)
+    seen = {"run": number, "prefix": str(prefix), "screenshots": {}, "clicked": False, "silent": True,
+            "windows_shown": []}
+    started = time.monotonic()
+    before = set(xdo.visible_ids())
+    program = "Z:" + str(installer).replace("/", "\\")
+    proc, wait = harness.start_with_exit_code(prefix, [program, "/S"])
+    try:
+        while proc.poll() is None and time.monotonic() - started < timeout:
+            for window in set(xdo.visible_ids()) - before:
+                name = xdo.run("getwindowname", window).stdout.strip()
+                if name not in seen["windows_shown"]:
+                    seen["windows_shown"].append(name)
+            time.sleep(0.2)
+        if proc.poll() is None:
+            seen["timed_out"] = True
+            proc.kill()
+        else:
+            seen["exit_code"] = wait()
+        seen["seconds"] = round(time.monotonic() - started, 1)
+        lines = read_log(prefix)
+        seen["failure"] = failure_in(lines)
+        seen["completed"] = (seen.get("exit_code") == 0 and log_has(lines, COMPLETED_RECORD)
+                             and not seen["failure"])
+        time.sleep(2)  # a client that was started after all has had its time to appear
+        seen["client_pids"] = client_processes(prefix)
+        seen["reg_query"] = harness.wine(prefix, ["reg", "query", UNINSTALL_KEY], capture_output=True,
+                                         timeout=120).stdout.decode("utf-8", "replace")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        harness.stop_wineserver(prefix)
+    log_copy = logs / ("run%d-log.txt" % number)
+    log_file = host_path(prefix, r"C:\temp\log.txt")
+    if log_file.is_file():
+        shutil.copyfile(log_file, log_copy)
+    seen["log"] = str(log_file)
+    seen["log_copy"] = str(log_copy)
+    return seen
+
+
 def _wait_for(condition, timeout):
     deadline = None if timeout is None else time.monotonic() + timeout
     while not condition():
@@ -526,7 +578,12 @@ def _wait_for_end(proc, prefix, timeout):
 def examine(prefix, release, seen):
     """Adds to `seen` what the run left in the prefix; returns the list of problems."""
     problems = []
-    if not seen.get("window"):
+    silent = seen.get("silent")
+    if silent and seen["windows_shown"]:
+        problems.append("the unattended run showed windows: " + ", ".join(seen["windows_shown"]))
+    if silent and seen.get("exit_code") != 0:
+        problems.append("the unattended run ended with exit code %s" % seen.get("exit_code"))
+    if not silent and not seen.get("window"):
         problems.append("the installer window never appeared")
     if seen.get("timed_out"):
         problems.append("the installer did not end in time and was killed")
@@ -574,14 +631,16 @@ def examine(prefix, release, seen):
     if seen["config"].get("Client", {}).get("Version") != "000":
         problems.append("ORB.System.config has no [Client] Version=000")
 
-    seen["shortcuts"] = {name: is_shell_link(path) for name, path in shortcut_paths(prefix).items()}
+    seen["shortcuts"] = {name: is_shell_link(path) for name, path in shortcut_paths(prefix, silent).items()}
     problems += ["shortcut missing: " + n for n, ok in seen["shortcuts"].items() if not ok]
 
     entry = reg_file_key(prefix / "system.reg", UNINSTALL_REG_SECTION)
     seen["uninstall_entry"] = {k: v for k, (_, v) in entry.items()} if entry else None
     if not entry:
         problems.append("no uninstall entry " + UNINSTALL_KEY)
-    if seen.get("completed") and not seen.get("client_window"):
+    if silent and seen["client_pids"]:
+        problems.append("the unattended run started the client")
+    if not silent and seen.get("completed") and not seen.get("client_window"):
         problems.append("the client window \"%s\" did not appear" % CLIENT_TITLE)
     seen["problems"] = problems
     return problems
@@ -597,7 +656,11 @@ def report(seen):
     n = seen["run"]
     say()
     say("== run %d ==" % n)
-    if seen.get("window"):
+    if seen.get("silent"):
+        say("installer:   unattended (/S), no window shown%s; exit code %s after %s s%s"
+            % ("" if not seen["windows_shown"] else " but for " + ", ".join(seen["windows_shown"]),
+               seen.get("exit_code"), seen.get("seconds"), " (killed)" if seen.get("timed_out") else ""))
+    elif seen.get("window"):
         how = "clicked install by itself" if seen["clicked"] else "install clicked by a person"
         say("installer:   window appeared, %s; process ended with exit code %s after %s s%s"
             % (how, seen.get("exit_code"), seen.get("seconds"), " (killed)" if seen.get("timed_out") else ""))
@@ -629,7 +692,10 @@ def report(seen):
     say("uninstall:   %s (wine reg query): %s" % (UNINSTALL_KEY, "%d values" % len(values) if values else "none"))
     for line in values:
         say("               " + line)
-    if seen.get("completed"):
+    if seen.get("silent"):
+        say("client:      not started, as an unattended run without /LAUNCH does; iQorRemote.exe processes: %d"
+            % len(seen["client_pids"]))
+    elif seen.get("completed"):
         say("client:      window \"%s\" %s; iQorRemote.exe processes at the end: %d"
             % (CLIENT_TITLE, "appeared" if seen.get("client_window") else "did NOT appear", len(seen["client_pids"])))
     else:
@@ -751,6 +817,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--out", type=Path, default=SOURCE / "out", help="work folder (default: out/)")
     parser.add_argument("--headless", action="store_true", help="click install by itself (else a person clicks)")
+    parser.add_argument("--silent", action="store_true", help="run the installer unattended (/S), no window")
     runs = parser.add_mutually_exclusive_group()
     runs.add_argument("--again", action="store_true", help="install again over the installation in OUT/prefix")
     runs.add_argument("--twice", action="store_true", help="fresh installation, then a second one over it")
@@ -795,7 +862,10 @@ def main(argv=None):
             else:
                 fresh_prefix(prefix)
             for number in ((1, 2) if args.twice else (1,)):
-                seen = run_installer(installer, prefix, out, number, args.headless, args.timeout)
+                if args.silent:
+                    seen = run_silent(installer, prefix, out, number, args.timeout)
+                else:
+                    seen = run_installer(installer, prefix, out, number, args.headless, args.timeout)
                 examine(prefix, release, seen)
                 report(seen)
                 results.append(seen)

@@ -180,6 +180,25 @@ class MainJobTest(unittest.TestCase):
             self.assertFalse(link.exists(), link)
         self.assertIsNone(run_installer.reg_file_key(reg, run_installer.UNINSTALL_REG_SECTION), "the entry stays")
 
+        # An unattended install (--silent: /S) in a fresh prefix: no window, exit code 0, the link on the
+        # public desktop, no client; its uninstaller from the entry takes that link too.
+        code, output, runs = drive(self.out, ["--silent"], self.out / "run-silent.json")
+        self.assertEqual(0, code, output)
+        self.assertEqual(1, len(runs), output)
+        run = runs[0]
+        self.assertEqual((True, [], 0, True, [], []), (run["silent"], run["windows_shown"], run["exit_code"],
+                                                        run["completed"], run["client_pids"], run["problems"]), output)
+        self.assertIn("installer:   unattended (/S), no window shown; exit code 0", output)
+        public = run_installer.shortcut_paths(self.prefix, public=True)["public desktop Mirevale.lnk"]
+        self.assertTrue(run_installer.is_shell_link(public), output)
+        self.assertFalse(run_installer.shortcut_paths(self.prefix)["desktop Mirevale.lnk"].exists())
+        silent = harness.wine(self.prefix, [harness.BUILD / "tests" / "uninstall_fixture.exe", "run-entry", "/S"],
+                              capture_output=True, timeout=300)
+        self.assertEqual(0, silent.returncode)
+        self.assertTrue(harness.wait_programs_ended(self.prefix), harness.programs(self.prefix))
+        harness.stop_wineserver(self.prefix)
+        self.assertFalse(public.exists(), "the public desktop link stays after the uninstall")
+
         # Installed anew, the installation goes through --uninstall, and something of the user's stays.
         code, output, runs = drive(self.out, [], self.out / "run3.json")
         self.assertEqual(0, code, output)
