@@ -578,7 +578,7 @@ def _wait_for_end(proc, prefix, timeout):
 def examine(prefix, release, seen):
     """Adds to `seen` what the run left in the prefix; returns the list of problems."""
     problems = []
-    silent = seen.get("silent")
+    silent = bool(seen.get("silent"))
     if silent and seen["windows_shown"]:
         problems.append("the unattended run showed windows: " + ", ".join(seen["windows_shown"]))
     if silent and seen.get("exit_code") != 0:
