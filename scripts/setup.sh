@@ -14,6 +14,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   nginx-light squid apache2-utils
   curl unzip openssl
+  osslsigncode softhsm2 libengine-pkcs11-openssl
   fonts-noto-cjk python3-fonttools
   zlib1g-dev libminizip-dev libssl-dev openssl
   mmdebstrap

@@ -1,0 +1,80 @@
+# Authenticode signatures for the shipped programs: given a code-signing certificate and its key, each
+# program passed to mirevale_sign() is signed right after it is linked, by scripts/sign.sh (the one
+# signing rule). Without a certificate nothing changes: the programs stay unsigned, byte for byte.
+set(MIREVALE_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM, its intermediates after it); empty: unsigned programs")
+set(MIREVALE_SIGN_KEY "" CACHE STRING "Its private key: a PEM file, or with MIREVALE_SIGN_PKCS11_MODULE the key's PKCS#11 URI")
+set(MIREVALE_SIGN_PKCS11_MODULE "" CACHE FILEPATH "PKCS#11 module of the hardware token that holds the key")
+set(MIREVALE_SIGN_PKCS11_ENGINE "" CACHE FILEPATH "OpenSSL engine for the token (empty: osslsigncode's pkcs11 engine)")
+set(MIREVALE_SIGN_PASS_FILE "" CACHE FILEPATH "File that holds the key's passphrase or the token's PIN")
+set(MIREVALE_SIGN_TSA "" CACHE STRING "RFC 3161 time-stamp authority (http:// or https:// URL); none: no timestamp")
+set(MIREVALE_SIGN_URL "" CACHE STRING "Product URL in the signature (empty: the site of the download base URL)")
+set(MIREVALE_SIGN_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/../scripts/sign.sh")
+get_filename_component(MIREVALE_SIGN_SCRIPT "${MIREVALE_SIGN_SCRIPT}" ABSOLUTE)
+
+set(MIREVALE_SIGNING OFF)
+set(MIREVALE_SIGN_DEPENDS "")
+if(MIREVALE_SIGN_CERT STREQUAL "")
+  if(NOT MIREVALE_SIGN_KEY STREQUAL "")
+    message(FATAL_ERROR "MIREVALE_SIGN_KEY is set but MIREVALE_SIGN_CERT is not: give both to sign, neither to build unsigned")
+  endif()
+else()
+  set(MIREVALE_SIGNING ON)
+  if(NOT EXISTS "${MIREVALE_SIGN_CERT}")
+    message(FATAL_ERROR "MIREVALE_SIGN_CERT ${MIREVALE_SIGN_CERT} does not exist")
+  endif()
+  if(MIREVALE_SIGN_KEY STREQUAL "")
+    message(FATAL_ERROR "MIREVALE_SIGN_CERT is set but MIREVALE_SIGN_KEY is not")
+  endif()
+  if(MIREVALE_SIGN_PKCS11_MODULE STREQUAL "" AND NOT EXISTS "${MIREVALE_SIGN_KEY}")
+    message(FATAL_ERROR "MIREVALE_SIGN_KEY ${MIREVALE_SIGN_KEY} does not exist (a key in a token needs MIREVALE_SIGN_PKCS11_MODULE)")
+  endif()
+  # A signature without a timestamp ends with its certificate: going without one must be said.
+  if(NOT MIREVALE_SIGN_TSA MATCHES "^https?://." AND NOT MIREVALE_SIGN_TSA STREQUAL "none")
+    message(FATAL_ERROR "MIREVALE_SIGN_TSA must be the time-stamp authority's http:// or https:// URL, or none (got '${MIREVALE_SIGN_TSA}')")
+  endif()
+  set(sign_url "${MIREVALE_SIGN_URL}")
+  if(sign_url STREQUAL "" AND MIREVALE_BASE_URL MATCHES "^(https?://[^/]+/)")
+    set(sign_url "${CMAKE_MATCH_1}")
+  endif()
+  if(NOT sign_url MATCHES "^https?://.")
+    message(FATAL_ERROR "MIREVALE_SIGN_URL must be the product's http:// or https:// URL (got '${sign_url}')")
+  endif()
+
+  # PKCS#11 URIs hold semicolons, which a CMake list would split.
+  string(REPLACE ";" "$<SEMICOLON>" sign_key "${MIREVALE_SIGN_KEY}")
+  set(MIREVALE_SIGN_ARGS --cert "${MIREVALE_SIGN_CERT}" --key "${sign_key}" --url "${sign_url}")
+  if(MIREVALE_SIGN_TSA STREQUAL "none")
+    list(APPEND MIREVALE_SIGN_ARGS --no-timestamp)
+  else()
+    list(APPEND MIREVALE_SIGN_ARGS --tsa "${MIREVALE_SIGN_TSA}")
+  endif()
+  if(NOT MIREVALE_SIGN_PKCS11_MODULE STREQUAL "")
+    list(APPEND MIREVALE_SIGN_ARGS --pkcs11-module "${MIREVALE_SIGN_PKCS11_MODULE}")
+  endif()
+  if(NOT MIREVALE_SIGN_PKCS11_ENGINE STREQUAL "")
+    list(APPEND MIREVALE_SIGN_ARGS --pkcs11-engine "${MIREVALE_SIGN_PKCS11_ENGINE}")
+  endif()
+  if(NOT MIREVALE_SIGN_PASS_FILE STREQUAL "")
+    list(APPEND MIREVALE_SIGN_ARGS --pass-file "${MIREVALE_SIGN_PASS_FILE}")
+  endif()
+
+  # A program is signed when it is linked, and linked again when the certificate, the key file or the
+  # rule changes, not only when a setting does (a renewed certificate keeps its file name).
+  list(APPEND MIREVALE_SIGN_DEPENDS "${MIREVALE_SIGN_CERT}" "${MIREVALE_SIGN_SCRIPT}")
+  if(MIREVALE_SIGN_PKCS11_MODULE STREQUAL "")
+    list(APPEND MIREVALE_SIGN_DEPENDS "${MIREVALE_SIGN_KEY}")
+  endif()
+  message(STATUS "Signing with ${MIREVALE_SIGN_CERT} (time-stamp authority: ${MIREVALE_SIGN_TSA}, URL ${sign_url})")
+endif()
+
+# Signs `target` after each link. A failed signing fails the build and removes the program, so that
+# no unsigned program is left under the name of a signed one, whatever the generator does.
+function(mirevale_sign target)
+  if(NOT MIREVALE_SIGNING)
+    return()
+  endif()
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${MIREVALE_SIGN_DEPENDS})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND "${MIREVALE_SIGN_SCRIPT}" sign ${MIREVALE_SIGN_ARGS} --delete-unsigned "$<TARGET_FILE:${target}>"
+    VERBATIM)
+endfunction()
