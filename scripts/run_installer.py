@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """The main job's driving logic: builds the installer with the sample release's public key (the key is
-kept in build/release-key, made on first use), publishes and signs the sample release, serves it with
+kept in build/release-key, made on first use) and the uninstaller, both Authenticode-signed with a test
+certificate (build/code-signing, made on first use) and timestamped by a time-stamp authority on
+loopback, checks both signatures, publishes and signs the sample release, serves it with
 nginx at the installer's built-in base URL, runs that installer under Wine in a prefix of its own,
 clicks install (or lets a person click on their display) and reports what the installation left behind.
 
@@ -46,6 +48,7 @@ import xdo  # noqa: E402
 
 BUILD = harness.BUILD
 RELEASE_KEY = SOURCE / "build" / "release-key" / "sample-release.pem"
+CODE_SIGNING = SOURCE / "build" / "code-signing"
 PUBLISH_SAMPLE = SOURCE / "tools" / "publish" / "publish-sample.sh"
 PUBLISHER = Path(os.environ.get("MIREVALE_PUBLISH", SOURCE / "build" / "native" / "mirevale-publish"))
 
@@ -250,27 +253,51 @@ def release_key(pem=RELEASE_KEY):
     return pem, pub.read_text().strip()
 
 
-def keyed_installer(key_hex, arch="x86_64", base_url=None, build=None):
-    """Builds only the installer, for `arch`, with the public key compiled in, in `build` (by default
-    build/main-job-<arch>; the test builds stay unsigned); returns the program."""
+def code_signing_certificates(folder=CODE_SIGNING):
+    """The test CA and the code-signing and time-stamp certificates it issued, made on first use and kept
+    in the build tree like the release key (never committed)."""
+    made = not all((folder / name).is_file() for name in harness.CODE_SIGNING_FILES)
+    certificates = harness.code_signing_certificates(folder)
+    if made:
+        say("made the test code-signing CA and certificates in %s" % folder)
+    return certificates
+
+
+def keyed_installer(key_hex, arch="x86_64", base_url=None, build=None, certificates=None, tsa_url=None):
+    """Builds, for `arch`, the installer with the public key compiled in, the uninstaller and the sample
+    client in `build` (by default build/main-job-<arch>; the test builds stay unsigned and keyless); with
+    `certificates`, the installer and the uninstaller are Authenticode-signed by the build with the test
+    certificate and a timestamp from `tsa_url`. Returns the installer."""
     build = build or SOURCE / "build" / ("main-job-" + arch)
     configure = ["cmake", "-S", str(SOURCE), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release", "-DMIREVALE_TESTS=OFF",
                  "-DCMAKE_TOOLCHAIN_FILE=%s" % (SOURCE / "cmake" / ("toolchain-%s.cmake" % arch)),
-                 "-DMIREVALE_BASE_URL=" + (base_url or base_url_from_cache()), "-DMIREVALE_RELEASE_KEY=" + key_hex]
-    say("building the installer with the release key in %s" % build)
-    for command in (configure, ["cmake", "--build", str(build), "--target", "MirevaleSetup", "-j", str(os.cpu_count())]):
+                 "-DMIREVALE_BASE_URL=" + (base_url or base_url_from_cache()), "-DMIREVALE_RELEASE_KEY=" + key_hex,
+                 "-DMIREVALE_SIGN_CERT=%s" % (certificates["signer"] if certificates else ""),
+                 "-DMIREVALE_SIGN_KEY=%s" % (certificates["signer_key"] if certificates else ""),
+                 "-DMIREVALE_SIGN_TSA=" + (tsa_url or "")]
+    say("building the installer with the release key, and the uninstaller%s, in %s"
+        % (", signed" if certificates else "", build))
+    targets = ["MirevaleSetup", "UnInstall", "sample_client"]
+    for command in (configure, ["cmake", "--build", str(build), "--target"] + targets + ["-j", str(os.cpu_count())]):
         proc = subprocess.run(command, capture_output=True, text=True)
         if proc.returncode != 0:
             raise Unusable("%s failed:\n%s%s" % (" ".join(command), proc.stdout[-3000:], proc.stderr[-3000:]))
     return build / "MirevaleSetup.exe"
 
 
+def authenticode(certificates, programs):
+    """scripts/sign.sh verify of `programs` against the test CA, timestamp required: (valid, the
+    lines it printed)."""
+    proc = harness.verify_programs(certificates, programs)
+    return proc.returncode == 0, (proc.stdout + proc.stderr).strip().splitlines()
+
+
 # ---------------------------------------------------------------------------------------------------
 # Peers: the release and its server.
 
-def publish(release, pem, key_hex):
+def publish(release, pem, key_hex, build=BUILD):
     say("publishing the sample release into %s, signed with %s" % (release, pem))
-    proc = subprocess.run([str(PUBLISH_SAMPLE), str(release), str(BUILD), "--sign", str(pem)],
+    proc = subprocess.run([str(PUBLISH_SAMPLE), str(release), str(build), "--sign", str(pem)],
                           capture_output=True, text=True)
     if proc.returncode != 0:
         raise Unusable("publish-sample.sh failed (%d):\n%s%s" % (proc.returncode, proc.stdout, proc.stderr))
@@ -440,7 +467,7 @@ def run_installer(installer, prefix, out, number, headless, timeout):
     # The installer deletes its old log too, but only once it is up: a run that never gets that far
     # must not be judged by the previous run's records.
     host_path(prefix, r"C:\temp\log.txt").unlink(missing_ok=True)
-    seen = {"run": number, "prefix": str(prefix), "screenshots": {}, "clicked": False}
+    seen = {"run": number, "prefix": str(prefix), "installer": str(installer), "screenshots": {}, "clicked": False}
     started = time.monotonic()
     with open(logs / ("run%d-wine.txt" % number), "wb") as wine_out:
         proc = harness.wine_popen(prefix, [installer], stdout=wine_out, stderr=subprocess.STDOUT)
@@ -509,8 +536,8 @@ def run_silent(installer, prefix, out, number, timeout):
     logs = out / "logs"
     logs.mkdir(parents=True, exist_ok=True)
     host_path(prefix, r"C:\temp\log.txt").unlink(missing_ok=True)
-    seen = {"run": number, "prefix": str(prefix), "screenshots": {}, "clicked": False, "silent": True,
-            "windows_shown": []}
+    seen = {"run": number, "prefix": str(prefix), "installer": str(installer), "screenshots": {}, "clicked": False,
+            "silent": True, "windows_shown": []}
     started = time.monotonic()
     before = set(xdo.visible_ids())
     program = "Z:" + str(installer).replace("/", "\\")
@@ -575,9 +602,17 @@ def _wait_for_end(proc, prefix, timeout):
 # ---------------------------------------------------------------------------------------------------
 # What a run left behind, and its report.
 
-def examine(prefix, release, seen):
+def examine(prefix, release, seen, certificates):
     """Adds to `seen` what the run left in the prefix; returns the list of problems."""
     problems = []
+    # The installer that ran, and the uninstaller as it landed in the installation.
+    installed = host_path(prefix, r"C:\Larkspire\UnInstall.exe")
+    seen["authenticode"] = {}
+    for name, program in (("MirevaleSetup.exe", Path(seen["installer"])), ("UnInstall.exe", installed)):
+        valid, lines = authenticode(certificates, [program]) if program.is_file() else (False, ["not there"])
+        seen["authenticode"][name] = lines[-1].split(": ", 1)[-1] if lines else "not verified"
+        if not valid:
+            problems.append("Authenticode signature of %s: %s" % (program, seen["authenticode"][name]))
     silent = bool(seen.get("silent"))
     if silent and seen["windows_shown"]:
         problems.append("the unattended run showed windows: " + ", ".join(seen["windows_shown"]))
@@ -668,6 +703,12 @@ def report(seen):
         say("installer:   no window; process ended with exit code %s" % seen.get("exit_code"))
     if seen.get("failure"):
         say("failure:     " + seen["failure"].split("]", 2)[-1])
+    signatures = seen["authenticode"]
+    if all(v.startswith("valid") for v in signatures.values()):
+        say("authenticode: valid: MirevaleSetup.exe (run) and UnInstall.exe (installed in C:\\Larkspire), %s"
+            % signatures["UnInstall.exe"].split(", ", 1)[-1])
+    else:
+        say("authenticode: " + "; ".join("%s %s" % kv for kv in signatures.items()))
     if seen["signature_listed"] is None:
         say("signature:   NOT verified by the installer")
     else:
@@ -851,10 +892,20 @@ def main(argv=None):
             raise Unusable("--again needs an earlier installation in %s: run without --again first" % prefix)
         base_url = base_url_from_cache()
         pem, key_hex = release_key()
-        installer = keyed_installer(key_hex, arch=harness.WIDTH, base_url=base_url)
+        certificates = code_signing_certificates()
+        with harness.time_stamp_authority(certificates, out / "tsa") as tsa:
+            say("time-stamp authority: %s (openssl ts, certificate %s)" % (tsa.url, certificates["tsa"]))
+            installer = keyed_installer(key_hex, arch=harness.WIDTH, base_url=base_url, certificates=certificates,
+                                        tsa_url=tsa.url)
         say("installer:   %s, built-in base URL %s, release key %s" % (installer, base_url, key_hex))
         release = out / "release"
-        publish(release, pem, key_hex)
+        publish(release, pem, key_hex, installer.parent)
+        valid, lines = authenticode(certificates, [installer, release / "UnInstall.exe"])
+        for line in lines:
+            say("  verify " + line)
+        if not valid:
+            raise Unusable("the programs' Authenticode signatures do not verify against %s" % certificates["ca"])
+        say("authenticode: valid (MirevaleSetup.exe and the published UnInstall.exe, against %s)" % certificates["ca"])
         with serve(release, base_url, out / "nginx", args.wait_port):
             check(base_url, key_hex)
             if args.again:
@@ -866,7 +917,7 @@ def main(argv=None):
                     seen = run_silent(installer, prefix, out, number, args.timeout)
                 else:
                     seen = run_installer(installer, prefix, out, number, args.headless, args.timeout)
-                examine(prefix, release, seen)
+                examine(prefix, release, seen, certificates)
                 report(seen)
                 results.append(seen)
                 if seen["problems"]:

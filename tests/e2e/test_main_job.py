@@ -1,5 +1,6 @@
 """The main job end to end, as scripts/run.sh runs it headless: the sample release published, signed and
-served by nginx at the installer's built-in base URL, the installer built with the release's key started
+served by nginx at the installer's built-in base URL, the installer built with the release's key (it and
+the uninstaller Authenticode-signed by the build, with a timestamp) started
 under Wine in a fresh prefix on a private Xvfb, install clicked, then a second installation over the
 first in the same prefix, removed by the registered uninstaller with /S; then a fresh installation and
 --uninstall, which removes it with the registered uninstaller.
@@ -83,6 +84,14 @@ class MainJobTest(unittest.TestCase):
         self.assertTrue(run["client_window"], "the client window titled Mirevale did not appear\n" + output)
         self.assertEqual([], run["problems"], output)
         self.assertIn("release signature: valid (key ", output)
+        # The installer that ran and the uninstaller it installed carry the build's signature, timestamped,
+        # checked against the job's test CA before the run and after it.
+        self.assertIn("authenticode: valid (MirevaleSetup.exe and the published UnInstall.exe, against ", output)
+        self.assertIn("authenticode: valid: MirevaleSetup.exe (run) and UnInstall.exe (installed", output)
+        self.assertEqual(["MirevaleSetup.exe", "UnInstall.exe"], sorted(run["authenticode"]))
+        for verdict in run["authenticode"].values():
+            self.assertRegex(verdict, r"^valid, signed by /CN=Mirevale test publisher, timestamp .+ GMT "
+                                      r"by /CN=Mirevale test time-stamp authority$")
         # The installer verified the signed list and matched every file it used against it.
         self.assertEqual(len((self.release / "release.sha256").read_text().splitlines()), run["signature_listed"])
         used = {"orbsetup.txt", "UnInstall.exe", "filecrc.txt"} | {name for name, _ in run["packages"]}
