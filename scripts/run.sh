@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, then (scripts/run_installer.py) builds the installer with
-# the sample release's public key, publishes and signs the sample release, serves it at the installer's
+# the sample release's public key and the uninstaller, both Authenticode-signed with a test certificate
+# (build/code-signing) and checked, publishes and signs the sample release, serves it at the installer's
 # built-in base URL, runs the installer under Wine in out/prefix and reports what the installation left.
 #   scripts/run.sh            fresh prefix, one installation
 #   scripts/run.sh --again    one more installation over the one in out/prefix

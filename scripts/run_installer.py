@@ -19,7 +19,8 @@ installs, and installs again over it; --uninstall removes the installation in DI
 registered UninstallString and reports what is left. Exit status: 0 when every run completed and left
 what it should (for --uninstall: nothing of the product is left), 1 when a run did not complete or
 something is missing (left), 2 for usage, 3 when the environment is not usable (base URL port taken,
-no template prefix, publishing failed, nothing installed to remove)."""
+no template prefix, publishing failed, a program signature that does not verify, nothing installed to
+remove)."""
 
 import argparse
 import configparser

@@ -43,7 +43,7 @@ sign() {
     esac
   done
   [ $# -gt 0 ] || usage
-  # On any refusal below the build must not keep the unsigned programs either.
+  # With --delete-unsigned every refusal also removes the programs: the build keeps no unsigned one.
   local file
   refuse() {
     local why=$1

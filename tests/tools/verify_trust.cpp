@@ -50,7 +50,7 @@ LONG VerifyFile(LPCWSTR pszPath)
     return nResult;
 }
 
-}  // namespace
+} // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
