@@ -11,7 +11,8 @@ namespace {
 
 const char kUsage[] = "usage: mirevale-publish [--set NAME=VALUE]... [--sign KEYFILE] [--keep-read-only] DESCRIPTION "
                       "OUTPUT_FOLDER\n"
-                      "       mirevale-publish --check FOLDER|http://HOST[:PORT]/PATH/ [--key PUBLIC_KEY_HEX]\n"
+                      "       mirevale-publish --check FOLDER|http://HOST[:PORT]/PATH/ [--check ...]... "
+                      "[--key PUBLIC_KEY_HEX]\n"
                       "       mirevale-publish keygen KEYFILE\n";
 
 void Print(const publish::Diagnostics& diagnostics)
@@ -103,7 +104,8 @@ int main(int argc, char** argv)
 {
     const std::vector<std::string> args = publish::CommandLineArguments(argc, argv);
     std::map<std::string, std::string> variables;
-    std::map<std::string, std::string> options; // --check, --key, --sign: each once, with a value
+    std::map<std::string, std::string> options; // --key, --sign: each once, with a value
+    std::vector<std::string> checks; // --check, once for each mirror of the release
     std::vector<std::string> positional;
     bool usable = true;
     bool keepReadOnly = false;
@@ -115,7 +117,9 @@ int main(int argc, char** argv)
         } else if (args[i] == "--keep-read-only") {
             usable = !keepReadOnly;
             keepReadOnly = true;
-        } else if ((args[i] == "--check" || args[i] == "--key" || args[i] == "--sign") && hasValue) {
+        } else if (args[i] == "--check" && hasValue) {
+            checks.push_back(args[++i]);
+        } else if ((args[i] == "--key" || args[i] == "--sign") && hasValue) {
             usable = options.emplace(args[i], args[i + 1]).second;
             ++i;
         } else {
@@ -123,12 +127,18 @@ int main(int argc, char** argv)
             positional.push_back(args[i]);
         }
     }
-    const bool check = options.count("--check") != 0;
+    const bool check = !checks.empty();
     const std::string key = options.count("--key") ? options["--key"] : "";
     const std::string sign = options.count("--sign") ? options["--sign"] : "";
-    if (usable && check && positional.empty() && variables.empty() && sign.empty())
-        return Check(options["--check"], key);
-    if (usable && positional.size() == 2 && positional[0] == "keygen" && options.empty() && variables.empty())
+    if (usable && check && positional.empty() && variables.empty() && sign.empty()) {
+        // Each is checked on its own: a release served from several places must be whole at each.
+        int status = 0;
+        for (const std::string& location : checks)
+            status = Check(location, key) != 0 ? 1 : status;
+        return status;
+    }
+    if (usable && positional.size() == 2 && positional[0] == "keygen" && options.empty() && checks.empty()
+        && variables.empty())
         return Keygen(positional[1]);
     if (usable && !check && key.empty() && positional.size() == 2)
         return Publish(positional[0], positional[1], variables, sign, keepReadOnly);

@@ -188,6 +188,20 @@ class CheckOverHttp(Fixture):
         self.assertIn("ui3.zip is missing", result.stderr)
         self.assertIn("ui\\font.ini is not installed on a machine with kinds 1+3", result.stderr)
 
+    def test_every_mirror_is_checked_and_one_bad_rejects(self):
+        good = self.root / "good"
+        shutil.copytree(self.out, good)
+        (self.out / "ui3.zip").unlink()
+        with serve(good) as first, serve(self.out) as second:
+            result = run("--check", first, "--check", second)
+            both_good = run("--check", first, "--check", first)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("%s: the installer will accept this release" % first, result.stdout)
+        self.assertIn("%s: REJECTED" % second, result.stdout)
+        self.assertIn("ui3.zip is missing", result.stderr)
+        self.assertEqual(both_good.returncode, 0, both_good.stderr)
+        self.assertEqual(2, both_good.stdout.count("the installer will accept this release"))
+
     def test_no_server_is_an_error(self):
         with serve(self.out) as url:
             pass
