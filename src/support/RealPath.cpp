@@ -1,5 +1,6 @@
 #include "support/RealPath.h"
 
+#include <cstddef>
 #include <cwchar>
 #include <vector>
 
@@ -35,6 +36,23 @@ size_t RootLength(const WCHAR* pszPath)
         || pszShareEnd == pszServerEnd + 1)
         return 0;
     return static_cast<size_t>(pszShareEnd - pszPath) + 1;
+}
+
+// The serial number of the volume the handle's object is on, and its path on that volume ("\users\...").
+bool VolumeAndPath(HANDLE hEntry, DWORD& dwVolume, std::wstring& strPath)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(hEntry, &info))
+        return false;
+    dwVolume = info.dwVolumeSerialNumber;
+    std::vector<BYTE> name(sizeof(FILE_NAME_INFO) + 32768 * sizeof(WCHAR));
+    if (!GetFileInformationByHandleEx(hEntry, FileNameInfo, name.data(), static_cast<DWORD>(name.size())))
+        return false;
+    const FILE_NAME_INFO* pName = reinterpret_cast<const FILE_NAME_INFO*>(name.data());
+    if (pName->FileNameLength > name.size() - offsetof(FILE_NAME_INFO, FileName))
+        return false;
+    strPath.assign(pName->FileName, pName->FileNameLength / sizeof(WCHAR));
+    return true;
 }
 
 std::wstring WithoutTrailingSeparator(std::wstring str)
@@ -98,8 +116,15 @@ static bool LeadsWhereItSaysFull(HANDLE hEntry, const WCHAR* pszFull)
         return false;
     std::wstring strRootFinal = FinalPath(root.Get());
     std::wstring strFinal = FinalPath(hEntry);
-    if (strRootFinal.empty() || strFinal.empty())
-        return false;
+    if (strRootFinal.empty() || strFinal.empty()) {
+        // Wine gives no final path past MAX_PATH (ERROR_MORE_DATA whatever the buffer): the volume and
+        // the path on it tell the same.
+        DWORD dwRootVolume = 0;
+        DWORD dwVolume = 0;
+        if (!VolumeAndPath(root.Get(), dwRootVolume, strRootFinal) || !VolumeAndPath(hEntry, dwVolume, strFinal)
+            || dwRootVolume != dwVolume)
+            return false;
+    }
     // The root's final path names a subst drive's folder as well as a plain drive.
     std::wstring strExpected = WithoutTrailingSeparator(strRootFinal) + L"\\" + (pszFull + cchRoot);
     return _wcsicmp(WithoutTrailingSeparator(strExpected).c_str(), WithoutTrailingSeparator(strFinal).c_str()) == 0;

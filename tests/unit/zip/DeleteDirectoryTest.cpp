@@ -10,6 +10,7 @@
 #include "core/SetupDlg.h"
 #include "support/Log.h"
 #include "support/RealPath.h"
+#include "support/RemoveTree.h"
 
 namespace {
 
@@ -100,6 +101,22 @@ TEST_F(DeleteDirectoryTest, NamesRightUpToTheLimitGoAsWell)
     std::wstring strName(258 - m_strFolder.size(), L'n');
     Make(strName);
     Make(L"short.dll");
+    EXPECT_TRUE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
+    EXPECT_FALSE(Exists(m_strFolder));
+}
+
+TEST_F(DeleteDirectoryTest, LevelsBeyondMaxPathGoAsWell)
+{
+    // Made in the long form, as a client may make them: the whole path is longer than MAX_PATH.
+    std::wstring strLong = LongPath(m_strFolder);
+    for (int i = 0; i < 4; ++i) {
+        strLong += L"\\" + std::wstring(80, static_cast<wchar_t>(L'a' + i));
+        ASSERT_TRUE(CreateDirectoryW(strLong.c_str(), nullptr)) << GetLastError();
+    }
+    HANDLE hFile = CreateFileW((strLong + L"\\deep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << GetLastError();
+    CloseHandle(hFile);
+    ASSERT_GT(ShownPath(strLong).size(), static_cast<size_t>(MAX_PATH));
     EXPECT_TRUE(CSetupDlg::DeleteDirectory(m_strFolder.c_str()));
     EXPECT_FALSE(Exists(m_strFolder));
 }
