@@ -518,17 +518,8 @@ def run_installer(installer, prefix, out, number, headless, timeout):
         seen["reg_query"] = harness.wine(prefix, ["reg", "query", UNINSTALL_KEY], capture_output=True,
                                          timeout=120).stdout.decode("utf-8", "replace")
     finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-        harness.stop_wineserver(prefix)
-    log_copy = logs / ("run%d-log.txt" % number)
-    log_file = host_path(prefix, r"C:\temp\log.txt")
-    if log_file.is_file():
-        shutil.copyfile(log_file, log_copy)
-    seen["log"] = str(log_file)
-    seen["log_copy"] = str(log_copy)
-    return seen
+        _end_run(proc, prefix)
+    return _keep_log(prefix, logs, number, seen)
 
 
 def run_silent(installer, prefix, out, number, timeout):
@@ -565,10 +556,19 @@ def run_silent(installer, prefix, out, number, timeout):
         seen["reg_query"] = harness.wine(prefix, ["reg", "query", UNINSTALL_KEY], capture_output=True,
                                          timeout=120).stdout.decode("utf-8", "replace")
     finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-        harness.stop_wineserver(prefix)
+        _end_run(proc, prefix)
+    return _keep_log(prefix, logs, number, seen)
+
+
+def _end_run(proc, prefix):
+    if proc.poll() is None:
+        proc.kill()
+        proc.wait()
+    harness.stop_wineserver(prefix)
+
+
+def _keep_log(prefix, logs, number, seen):
+    """Copies the run's log beside the others (the next run deletes C:\\temp\\log.txt); returns `seen`."""
     log_copy = logs / ("run%d-log.txt" % number)
     log_file = host_path(prefix, r"C:\temp\log.txt")
     if log_file.is_file():

@@ -13,9 +13,10 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
+
+from faultserver import serving
 
 SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[2]))
 BUILD = Path(os.environ.get("MIREVALE_BUILD", SOURCE / "build" / "x86_64"))
@@ -244,14 +245,8 @@ ess_cert_id_alg = sha256
     server = http.server.HTTPServer(("127.0.0.1", 0), _TimeStampReply)
     server.work, server.replies = work, 0
     server.url = "http://127.0.0.1:%d/" % server.server_address[1]
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    try:
+    with serving(server):
         yield server
-    finally:
-        server.shutdown()
-        server.server_close()
-        thread.join()
 
 
 def verify_programs(certificates, files):

@@ -10,7 +10,6 @@ import unittest
 import harness
 import installer_window as iw
 import xdo
-from faultserver import held_release
 from test_window_install import client_marker, log_lines
 from window_case import WindowCase
 
@@ -21,11 +20,6 @@ ENTRY = r"HKLM\%s\Microsoft\Windows\CurrentVersion\Uninstall\Corvane Client" % h
 
 
 class SilentInstallTest(WindowCase):
-    def serve(self, tag, manifest, packages, manifest_file=True):
-        release = iw.write_release(harness.scratch(tag), manifest, packages, manifest_file)
-        self.addCleanup(shutil.rmtree, release, True)
-        return self.enterContext(held_release(release, iw.PORT))
-
     def prefix(self, tag):
         prefix = super().prefix(tag)
         shutil.copyfile(iw.EXE, harness.c_drive(prefix) / "MirevaleSetup.exe")

@@ -20,7 +20,6 @@ from pathlib import Path
 import harness
 import installer_window as iw
 import xdo
-from faultserver import held_release
 from window_case import WindowCase
 
 SKIPPED_KINDS = (0, 4, -1, 99)
@@ -95,11 +94,6 @@ def log_lines(prefix):
 
 
 class InstallWindowTest(WindowCase):
-    def serve(self, tag, manifest, packages, manifest_file=True):
-        release = iw.write_release(harness.scratch(tag), manifest, packages, manifest_file)
-        self.addCleanup(shutil.rmtree, release, True)
-        return self.enterContext(held_release(release, iw.PORT))
-
     def assertQuestion(self, installer):
         """The close confirmation is up, as asked for; returns its window."""
         box, report = installer.box("询问")

@@ -6,6 +6,7 @@ import unittest
 
 import harness
 import installer_window as iw
+from faultserver import held_release
 
 
 class WindowCase(unittest.TestCase):
@@ -14,6 +15,12 @@ class WindowCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         iw.isolate_network()
+
+    def serve(self, tag, manifest, packages, manifest_file=True):
+        """Serves a release of `packages` at the installer's built-in base URL for the case."""
+        release = iw.write_release(harness.scratch(tag), manifest, packages, manifest_file)
+        self.addCleanup(shutil.rmtree, release, True)
+        return self.enterContext(held_release(release, iw.PORT))
 
     def prefix(self, tag):
         prefix = harness.new_prefix(tag)
