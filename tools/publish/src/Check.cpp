@@ -199,24 +199,24 @@ void SignedSource::CheckUnfetched(Diagnostics& diagnostics)
 std::unique_ptr<SignedSource> OpenSignedSource(
     ReleaseSource& source, const std::string& point, Diagnostics& diagnostics)
 {
-    std::string list, signature, error;
-    std::vector<ListedFile> files;
-    if (!FetchServed(source, kReleaseList, list, diagnostics)
+    std::string text, signature, error;
+    ReleaseList list;
+    if (!FetchServed(source, kReleaseList, text, diagnostics)
         || !FetchServed(source, kReleaseSignature, signature, diagnostics))
         return nullptr;
     if (signature.size() != kSignatureBytes)
         error = std::string(kReleaseSignature) + ": " + std::to_string(signature.size()) + " bytes, not 64 (r || s)";
-    else if (!VerifySignature(point, list, signature, error))
+    else if (!VerifySignature(point, text, signature, error))
         error = std::string(kReleaseSignature) + ": " + error + " for the key " + LowerHex(point);
     else
-        ParseReleaseList(list, files, error);
+        ParseReleaseList(text, list, error);
     if (!error.empty()) {
         diagnostics.errors.push_back(error);
         return nullptr;
     }
     diagnostics.notes.push_back(std::string(kReleaseSignature) + ": signature valid (key " + LowerHex(point) + "), "
-        + std::to_string(files.size()) + " files listed");
-    return std::unique_ptr<SignedSource>(new SignedSource(source, std::move(files)));
+        + std::to_string(list.files.size()) + " files listed");
+    return std::unique_ptr<SignedSource>(new SignedSource(source, std::move(list.files)));
 }
 
 bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)

@@ -243,7 +243,7 @@ bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningK
         return false;
     if (key == nullptr)
         return true;
-    const std::string list = ReleaseListFile(listed);
+    const std::string list = ReleaseListFile({listed, {}});
     std::string signature;
     return Sign(*key, list, signature, error) && WriteWholeFile(folder + "/" + kReleaseList, list, error)
         && WriteWholeFile(folder + "/" + kReleaseSignature, signature, error);

@@ -1,6 +1,8 @@
 #include "Signing.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 
 namespace publish {
 
@@ -34,26 +36,34 @@ bool ParsePublicKey(const std::string& hex, std::string& point, std::string& err
     return true;
 }
 
-std::string ReleaseListFile(std::vector<ListedFile> files)
+std::string ReleaseListFile(const ReleaseList& list)
 {
-    std::sort(files.begin(), files.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+    std::vector<ListedFile> lines = list.files;
+    const std::string zeros(kDigestBytes, '\0');
+    if (list.stamp.serial != 0)
+        lines.push_back({kSerialName, zeros, list.stamp.serial});
+    if (list.stamp.expiring)
+        lines.push_back({kExpiresName, zeros, static_cast<uint64_t>(list.stamp.expires)});
+    std::sort(lines.begin(), lines.end(), [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
     std::string text;
-    for (const ListedFile& file : files)
-        text += LowerHex(file.digest) + "  " + std::to_string(file.size) + "  " + file.name + "\n";
+    for (const ListedFile& line : lines)
+        text += LowerHex(line.digest) + "  " + std::to_string(line.size) + "  " + line.name + "\n";
     return text;
 }
 
-bool ParseReleaseList(const std::string& text, std::vector<ListedFile>& files, std::string& error)
+bool ParseReleaseList(const std::string& text, ReleaseList& list, std::string& error)
 {
-    files.clear();
+    list = ReleaseList();
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0 || text.empty() || text.back() != '\n') {
         error = "release.sha256 has a byte-order mark, no line, or no LF at its end";
         return false;
     }
+    std::string previous;
+    size_t number = 0;
     for (size_t start = 0, end; start < text.size(); start = end + 1) {
         end = text.find('\n', start);
         const std::string line = text.substr(start, end - start);
-        const std::string where = "release.sha256 line " + std::to_string(files.size() + 1) + ": ";
+        const std::string where = "release.sha256 line " + std::to_string(++number) + ": ";
         const size_t gap = line.find("  ", 66);
         ListedFile file;
         if (line.size() < 66 || line.compare(64, 2, "  ") != 0 || !ParseLowerHex(line.substr(0, 64), 32, file.digest)
@@ -70,13 +80,55 @@ bool ParseReleaseList(const std::string& text, std::vector<ListedFile>& files, s
             error = where + "no name, or a control character in it";
             return false;
         }
-        if (!files.empty() && !(files.back().name < file.name)) {
+        if (!(previous < file.name)) {
             error = where + "names are not in increasing byte order";
             return false;
         }
-        files.push_back(file);
+        previous = file.name;
+        if (file.name[0] != kReservedPrefix) {
+            list.files.push_back(file);
+        } else if (file.digest != std::string(kDigestBytes, '\0')) {
+            error = where + file.name + " has a digest other than 64 zeros";
+            return false;
+        } else if (file.name == kSerialName && file.size == 0) {
+            error = where + "the serial is 0; serials start at 1";
+            return false;
+        } else if (file.name == kSerialName) {
+            list.stamp.serial = file.size;
+        } else if (file.name == kExpiresName) {
+            list.stamp.expiring = true;
+            list.stamp.expires = static_cast<int64_t>(file.size);
+        }
     }
     return true;
+}
+
+std::string DescribeStamp(const ReleaseStamp& stamp)
+{
+    return (stamp.serial == 0 ? std::string("no serial") : "serial " + std::to_string(stamp.serial)) + ", "
+        + (stamp.expiring ? "expires " + UtcTimeText(stamp.expires) : std::string("no expiry"));
+}
+
+std::string UtcTimeText(int64_t time)
+{
+    // Days since 1970 to the proleptic Gregorian calendar, counted in 400-year eras from 0000-03-01 so
+    // that the leap day ends each year.
+    const int64_t days = time / 86400 - (time % 86400 < 0 ? 1 : 0);
+    const int64_t seconds = time - days * 86400;
+    const int64_t shiftedDays = days + 719468;
+    const int64_t era = (shiftedDays >= 0 ? shiftedDays : shiftedDays - 146096) / 146097;
+    const int64_t dayOfEra = shiftedDays - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+    const int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[160]; // room for six fields as wide as an int64_t can print
+    std::snprintf(text, sizeof text,
+        "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02" PRId64 ":%02" PRId64 ":%02" PRId64 " UTC", year, month, day,
+        seconds / 3600, seconds / 60 % 60, seconds % 60);
+    return text;
 }
 
 } // namespace publish

@@ -12,6 +12,13 @@ constexpr size_t kPointBytes = 65; // 04 || X || Y
 constexpr size_t kSignatureBytes = 64;
 constexpr const char* kReleaseList = "release.sha256";
 constexpr const char* kReleaseSignature = "release.sha256.sig";
+// The list's own facts are lines with these names (no served name has a colon), 64 zeros for a digest and
+// the value in the size field; other names beginning with ':' are kept free for later and skipped.
+constexpr char kReservedPrefix = ':';
+constexpr const char* kSerialName = ":serial";
+constexpr const char* kExpiresName = ":expires";
+// A size field holds at most 18 digits, as the installer reads it.
+constexpr uint64_t kMaxListedNumber = 999999999999999999ULL;
 
 struct ListedFile {
     std::string name;
@@ -19,10 +26,25 @@ struct ListedFile {
     uint64_t size = 0;
 };
 
-// "<64 lowercase hex>  <decimal size>  <name>" and LF per file, sorted by name in byte order.
-std::string ReleaseListFile(std::vector<ListedFile> files);
+struct ReleaseStamp {
+    uint64_t serial = 0; // 0: no :serial line, as in lists from before serials
+    bool expiring = false;
+    int64_t expires = 0; // seconds since 1970-01-01 UTC, when expiring
+};
+
+struct ReleaseList {
+    std::vector<ListedFile> files; // served files only, never the reserved lines
+    ReleaseStamp stamp;
+};
+
+// "<64 lowercase hex>  <decimal size>  <name>" and LF per line, sorted by name in byte order.
+std::string ReleaseListFile(const ReleaseList& list);
 // Reads a list as the installer does: no byte-order mark, LF after every line, names strictly increasing.
-bool ParseReleaseList(const std::string& text, std::vector<ListedFile>& files, std::string& error);
+bool ParseReleaseList(const std::string& text, ReleaseList& list, std::string& error);
+// "serial 7, expires 2027-01-09 04:59:14 UTC", or "no serial, no expiry" for an old list.
+std::string DescribeStamp(const ReleaseStamp& stamp);
+// "YYYY-MM-DD HH:MM:SS UTC" for seconds since 1970-01-01 UTC.
+std::string UtcTimeText(int64_t time);
 
 std::string LowerHex(const std::string& bytes);
 // Exactly 2 x `bytes` lowercase hex digits.

@@ -21,15 +21,58 @@ std::string Digest(const std::string& data)
 TEST(ReleaseList, SortedByNameBytesAndReadBackAsWritten)
 {
     EXPECT_EQ(LowerHex(Digest("abc")), kAbcSha256);
-    const std::string text = ReleaseListFile({{"core.zip", Digest("core"), 4}, {"UnInstall.exe", Digest("abc"), 3}});
+    const std::string text
+        = ReleaseListFile({{{"core.zip", Digest("core"), 4}, {"UnInstall.exe", Digest("abc"), 3}}, {}});
     EXPECT_EQ(text, kAbcSha256 + "  3  UnInstall.exe\n" + LowerHex(Digest("core")) + "  4  core.zip\n");
-    std::vector<ListedFile> read;
+    ReleaseList read;
     std::string error;
     ASSERT_TRUE(ParseReleaseList(text, read, error)) << error;
-    EXPECT_EQ(read[1].digest, Digest("core"));
+    EXPECT_EQ(read.files[1].digest, Digest("core"));
+    EXPECT_EQ(DescribeStamp(read.stamp), "no serial, no expiry");
     for (const std::string& bad : {text.substr(1), text.substr(0, text.size() - 1), "\xEF\xBB\xBF" + text,
              text.substr(83) + text.substr(0, 83), text.substr(0, 83) + "\n"})
         EXPECT_FALSE(ParseReleaseList(bad, read, error)) << bad;
+}
+
+TEST(ReleaseList, SerialAndExpiryAreZeroDigestLinesAmongTheFiles)
+{
+    const std::string zeros(64, '0');
+    const std::string core = LowerHex(Digest("core")) + "  4  core.zip\n";
+    const std::string text
+        = ReleaseListFile({{{"core.zip", Digest("core"), 4}, {"A.zip", Digest("A"), 1}, {"1.zip", Digest("1"), 1}},
+            {7, true, 1798761600}});
+    EXPECT_EQ(text,
+        LowerHex(Digest("1")) + "  1  1.zip\n" + zeros + "  1798761600  :expires\n" + zeros + "  7  :serial\n"
+            + LowerHex(Digest("A")) + "  1  A.zip\n" + core);
+    ReleaseList read;
+    std::string error;
+    ASSERT_TRUE(ParseReleaseList(text, read, error)) << error;
+    EXPECT_EQ(read.files.size(), 3u);
+    EXPECT_EQ(DescribeStamp(read.stamp), "serial 7, expires 2027-01-01 00:00:00 UTC");
+    EXPECT_EQ(ReleaseListFile(read), text);
+
+    ASSERT_TRUE(ParseReleaseList(zeros + "  5  :later\n" + zeros + "  3  :serial\n" + core, read, error)) << error;
+    EXPECT_EQ(read.files.size(), 1u);
+    EXPECT_EQ(DescribeStamp(read.stamp), "serial 3, no expiry");
+    const std::string digest = LowerHex(Digest("x"));
+    for (const auto& bad : std::vector<std::pair<std::string, std::string>> {
+             {digest + "  7  :serial\n" + core, "line 1: :serial has a digest other than 64 zeros"},
+             {digest + "  9  :later\n" + core, "line 1: :later has a digest other than 64 zeros"},
+             {zeros + "  1  :expires\n" + zeros + "  0  :serial\n" + core,
+                 "line 2: the serial is 0; serials start at 1"},
+             {zeros + "  7  :serial\n" + zeros + "  9  :expires\n" + core,
+                 "line 2: names are not in increasing byte order"}}) {
+        EXPECT_FALSE(ParseReleaseList(bad.first, read, error)) << bad.first;
+        EXPECT_EQ(error, "release.sha256 " + bad.second);
+    }
+}
+
+TEST(ReleaseList, TimesAreUtcCalendarText)
+{
+    for (const auto& time : std::vector<std::pair<int64_t, std::string>> {{0, "1970-01-01 00:00:00 UTC"},
+             {-1, "1969-12-31 23:59:59 UTC"}, {951782400, "2000-02-29 00:00:00 UTC"},
+             {1709251199, "2024-02-29 23:59:59 UTC"}, {4107542400, "2100-03-01 00:00:00 UTC"}})
+        EXPECT_EQ(UtcTimeText(time.first), time.second) << time.first;
 }
 
 TEST(SignedSource, RefusesEveryFileThatDiffersFromItsLine)
