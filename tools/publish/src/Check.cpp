@@ -197,7 +197,7 @@ void SignedSource::CheckUnfetched(Diagnostics& diagnostics)
 }
 
 std::unique_ptr<SignedSource> OpenSignedSource(
-    ReleaseSource& source, const std::string& point, Diagnostics& diagnostics)
+    ReleaseSource& source, const std::string& point, int64_t now, Diagnostics& diagnostics)
 {
     std::string text, signature, error;
     ReleaseList list;
@@ -216,6 +216,12 @@ std::unique_ptr<SignedSource> OpenSignedSource(
     }
     diagnostics.notes.push_back(std::string(kReleaseSignature) + ": signature valid (key " + LowerHex(point) + "), "
         + std::to_string(list.files.size()) + " files listed");
+    diagnostics.notes.push_back(std::string(kReleaseList) + ": " + DescribeStamp(list.stamp));
+    if (list.stamp.expiring && now >= list.stamp.expires) {
+        diagnostics.errors.push_back(std::string(kReleaseList) + " expired at " + UtcTimeText(list.stamp.expires)
+            + " (this machine's clock says " + UtcTimeText(now) + "); the installer refuses it");
+        return nullptr;
+    }
     return std::unique_ptr<SignedSource>(new SignedSource(source, std::move(list.files)));
 }
 

@@ -34,9 +34,9 @@ private:
 };
 
 // Verifies release.sha256.sig over release.sha256 with the public key `point` and reads the list;
-// null with the reason in `diagnostics` when either fails.
+// null with the reason in `diagnostics` when either fails or the list has expired by `now`.
 std::unique_ptr<SignedSource> OpenSignedSource(
-    ReleaseSource& source, const std::string& point, Diagnostics& diagnostics);
+    ReleaseSource& source, const std::string& point, int64_t now, Diagnostics& diagnostics);
 
 // Reads the release as the installer will, on each kind of machine; false when an installation would fail.
 bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics);

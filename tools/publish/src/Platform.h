@@ -42,6 +42,8 @@ std::string TempRoot();
 bool ToCodePage936(const std::string& utf8, std::string& ansi);
 bool FromCodePage936(const std::string& ansi, std::string& utf8);
 bool ToLocalCalendar(int64_t time, std::tm& local);
+// This machine's clock, in seconds since 1970-01-01 UTC.
+int64_t CurrentTime();
 
 // Connects, sends `request`, and reads until the server closes the connection.
 bool TcpExchange(

@@ -249,6 +249,11 @@ bool ToLocalCalendar(int64_t time, std::tm& local)
     return localtime_r(&t, &local) != nullptr;
 }
 
+int64_t CurrentTime()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
 bool TcpExchange(
     const std::string& host, int port, const std::string& request, std::string& response, std::string& error)
 {

@@ -334,6 +334,11 @@ bool ToLocalCalendar(int64_t time, std::tm& local)
     return _localtime64_s(&local, &t) == 0;
 }
 
+int64_t CurrentTime()
+{
+    return _time64(nullptr);
+}
+
 bool TcpExchange(
     const std::string& host, int port, const std::string& request, std::string& response, std::string& error)
 {

@@ -228,7 +228,8 @@ bool WritePackage(
     return zip.Finish(archive, error) && WriteServed(folder, package.name, archive, listed, error);
 }
 
-bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningKey* key, std::string& error)
+bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningKey* key, const ReleaseStamp& stamp,
+    std::string& error)
 {
     std::vector<ListedFile> listed;
     for (const PlannedPackage& package : plan.packages) {
@@ -243,7 +244,7 @@ bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningK
         return false;
     if (key == nullptr)
         return true;
-    const std::string list = ReleaseListFile({listed, {}});
+    const std::string list = ReleaseListFile({listed, stamp});
     std::string signature;
     return Sign(*key, list, signature, error) && WriteWholeFile(folder + "/" + kReleaseList, list, error)
         && WriteWholeFile(folder + "/" + kReleaseSignature, signature, error);
@@ -251,7 +252,8 @@ bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningK
 
 } // namespace
 
-bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics, const SigningKey* key)
+bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics, const SigningKey* key,
+    const ReleaseStamp& stamp)
 {
     std::string target = output;
     while (target.size() > 1 && (target.back() == '/' || target.back() == '\\'))
@@ -267,11 +269,35 @@ bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostic
         diagnostics.errors.push_back(error);
         return false;
     }
-    if (!WriteAll(plan, temp, key, error) || !ReplaceFolder(temp, target, error)) {
+    if (!WriteAll(plan, temp, key, stamp, error) || !ReplaceFolder(temp, target, error)) {
         RemoveTree(temp);
         diagnostics.errors.push_back(error + "; " + target + " is unchanged");
         return false;
     }
+    return true;
+}
+
+bool NextSerial(const std::string& output, uint64_t requested, uint64_t& serial, std::string& error)
+{
+    const std::string path = output + "/" + kReleaseList;
+    std::string text;
+    ReleaseList previous;
+    if (PathExists(path) && (!ReadWholeFile(path, text, error) || !ParseReleaseList(text, previous, error))) {
+        error = "the serial of the release in " + output + " cannot be read: " + error;
+        return false;
+    }
+    const uint64_t last = previous.stamp.serial;
+    if (requested == 0 && last == kMaxListedNumber) {
+        error
+            = "the release in " + output + " has the serial " + std::to_string(last) + ", the highest a list can carry";
+        return false;
+    }
+    if (requested != 0 && requested <= last) {
+        error = "serial " + std::to_string(requested) + " is not above " + std::to_string(last)
+            + ", the serial of the release in " + output;
+        return false;
+    }
+    serial = requested != 0 ? requested : last + 1;
     return true;
 }
 

@@ -35,8 +35,13 @@ std::string ManifestFile(const ReleasePlan& plan);
 std::string CrcListFile(const ReleasePlan& plan);
 
 // Builds the release beside `output` and then puts it in its place; on failure `output` is untouched.
-// With a key the release also holds release.sha256 and its signature, made in the same folder.
-bool WriteRelease(
-    const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics, const SigningKey* key = nullptr);
+// With a key the release also holds release.sha256, carrying `stamp`, and its signature, made in the same folder.
+bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics,
+    const SigningKey* key = nullptr, const ReleaseStamp& stamp = ReleaseStamp());
+
+// The serial for a signed release published into `output`: `requested`, or with 0 one above the serial of
+// the release there (0 for none, or for a list without one). Serials only grow, so that no release can pass
+// for a later one than it is; a serial not above the one there is refused.
+bool NextSerial(const std::string& output, uint64_t requested, uint64_t& serial, std::string& error);
 
 } // namespace publish

@@ -9,8 +9,10 @@
 
 namespace {
 
-const char kUsage[] = "usage: mirevale-publish [--set NAME=VALUE]... [--sign KEYFILE] [--keep-read-only] DESCRIPTION "
-                      "OUTPUT_FOLDER\n"
+constexpr uint64_t kMaxExpiryDays = 3650;
+
+const char kUsage[] = "usage: mirevale-publish [--set NAME=VALUE]... [--sign KEYFILE [--serial N] [--expires DAYS]] "
+                      "[--keep-read-only] DESCRIPTION OUTPUT_FOLDER\n"
                       "       mirevale-publish --check FOLDER|http://HOST[:PORT]/PATH/ [--check ...]... "
                       "[--key PUBLIC_KEY_HEX]\n"
                       "       mirevale-publish keygen KEYFILE\n";
@@ -36,7 +38,7 @@ int Check(const std::string& location, const std::string& keyHex)
     publish::Diagnostics diagnostics;
     std::unique_ptr<publish::SignedSource> signedSource;
     if (!point.empty())
-        signedSource = publish::OpenSignedSource(*source, point, diagnostics);
+        signedSource = publish::OpenSignedSource(*source, point, publish::CurrentTime(), diagnostics);
     bool ok
         = (point.empty() || signedSource) && publish::CheckRelease(signedSource ? *signedSource : *source, diagnostics);
     if (signedSource)
@@ -65,15 +67,40 @@ int Keygen(const std::string& path)
     return 0;
 }
 
+// The option's whole number from 1 to `most`, 0 when it is not given; false when it is not such a number.
+bool OptionNumber(
+    const std::map<std::string, std::string>& options, const std::string& name, uint64_t most, uint64_t& value)
+{
+    value = 0;
+    const auto found = options.find(name);
+    if (found == options.end())
+        return true;
+    const std::string& text = found->second;
+    if (!text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string::npos)
+        value = std::stoull(text);
+    if (value >= 1 && value <= most)
+        return true;
+    std::fprintf(stderr, "error: %s takes a whole number from 1 to %s\n", name.c_str(), std::to_string(most).c_str());
+    return false;
+}
+
 int Publish(const std::string& descriptionPath, const std::string& output,
-    const std::map<std::string, std::string>& variables, const std::string& keyFile, bool keepReadOnly)
+    const std::map<std::string, std::string>& variables, const std::string& keyFile, bool keepReadOnly,
+    uint64_t requestedSerial, uint64_t expiryDays)
 {
     publish::Diagnostics diagnostics;
     std::string text, error;
     publish::SigningKey key;
-    if (!keyFile.empty() && !publish::LoadSigningKey(keyFile, key, error)) {
+    publish::ReleaseStamp stamp;
+    if (!keyFile.empty()
+        && (!publish::LoadSigningKey(keyFile, key, error)
+            || !publish::NextSerial(output, requestedSerial, stamp.serial, error))) {
         std::fprintf(stderr, "error: %s\nnothing published; %s is unchanged\n", error.c_str(), output.c_str());
         return 1;
+    }
+    if (expiryDays != 0) {
+        stamp.expiring = true;
+        stamp.expires = publish::CurrentTime() + static_cast<int64_t>(expiryDays) * 86400;
     }
     if (!publish::ReadWholeFile(descriptionPath, text, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
@@ -85,7 +112,7 @@ int Publish(const std::string& descriptionPath, const std::string& output,
     const bool ok = publish::ParseDescription(
                         text, descriptionPath, FolderOf(descriptionPath), variables, description, diagnostics.errors)
         && publish::PlanRelease(description, plan, diagnostics)
-        && publish::WriteRelease(plan, output, diagnostics, keyFile.empty() ? nullptr : &key);
+        && publish::WriteRelease(plan, output, diagnostics, keyFile.empty() ? nullptr : &key, stamp);
     Print(diagnostics);
     if (!ok) {
         std::fprintf(stderr, "nothing published; %s is unchanged\n", output.c_str());
@@ -93,8 +120,10 @@ int Publish(const std::string& descriptionPath, const std::string& output,
     }
     std::printf("published %s packages and %s checked files to %s\n", std::to_string(plan.packages.size()).c_str(),
         std::to_string(plan.verified.size()).c_str(), output.c_str());
-    if (!keyFile.empty())
+    if (!keyFile.empty()) {
         std::printf("signed release.sha256 with the key %s\n", publish::LowerHex(key.point).c_str());
+        std::printf("release %s\n", publish::DescribeStamp(stamp).c_str());
+    }
     return 0;
 }
 
@@ -104,7 +133,7 @@ int main(int argc, char** argv)
 {
     const std::vector<std::string> args = publish::CommandLineArguments(argc, argv);
     std::map<std::string, std::string> variables;
-    std::map<std::string, std::string> options; // --key, --sign: each once, with a value
+    std::map<std::string, std::string> options; // --key, --sign, --serial, --expires: each once, with a value
     std::vector<std::string> checks; // --check, once for each mirror of the release
     std::vector<std::string> positional;
     bool usable = true;
@@ -119,7 +148,8 @@ int main(int argc, char** argv)
             keepReadOnly = true;
         } else if (args[i] == "--check" && hasValue) {
             checks.push_back(args[++i]);
-        } else if ((args[i] == "--key" || args[i] == "--sign") && hasValue) {
+        } else if ((args[i] == "--key" || args[i] == "--sign" || args[i] == "--serial" || args[i] == "--expires")
+            && hasValue) {
             usable = options.emplace(args[i], args[i + 1]).second;
             ++i;
         } else {
@@ -130,7 +160,8 @@ int main(int argc, char** argv)
     const bool check = !checks.empty();
     const std::string key = options.count("--key") ? options["--key"] : "";
     const std::string sign = options.count("--sign") ? options["--sign"] : "";
-    if (usable && check && positional.empty() && variables.empty() && sign.empty()) {
+    const bool stamped = options.count("--serial") || options.count("--expires");
+    if (usable && check && positional.empty() && variables.empty() && sign.empty() && !stamped) {
         // Each is checked on its own: a release served from several places must be whole at each.
         int status = 0;
         for (const std::string& location : checks)
@@ -140,8 +171,11 @@ int main(int argc, char** argv)
     if (usable && positional.size() == 2 && positional[0] == "keygen" && options.empty() && checks.empty()
         && variables.empty())
         return Keygen(positional[1]);
-    if (usable && !check && key.empty() && positional.size() == 2)
-        return Publish(positional[0], positional[1], variables, sign, keepReadOnly);
+    uint64_t serial = 0, expiryDays = 0;
+    if (usable && !check && key.empty() && positional.size() == 2 && (!sign.empty() || !stamped)
+        && OptionNumber(options, "--serial", publish::kMaxListedNumber, serial)
+        && OptionNumber(options, "--expires", kMaxExpiryDays, expiryDays))
+        return Publish(positional[0], positional[1], variables, sign, keepReadOnly, serial, expiryDays);
     std::fputs(kUsage, stderr);
     return 2;
 }

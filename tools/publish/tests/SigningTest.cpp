@@ -18,6 +18,13 @@ std::string Digest(const std::string& data)
     return digest;
 }
 
+// A list with a serial and an expiry, signed once by a throwaway key with the openssl command line.
+const std::string kStampedPoint = "041fd92b69337d74f13745e73bb8367ab583405ce89a8bc1123a867801ae638d01dfa57065f42e057e0a"
+                                  "22e57400ebbb1491f75472750b08a46f03bc69b8b958d8";
+const std::string kStampedSignature = "566a51c1cf1790032e1c4cd73aea44b1b4fe840f84b3b5adfe9c4ac8681eaead2df15d37b9ed1c"
+                                      "5d5f14bfcfdc009630631516bfe135d6069e4038f813f99ac9";
+constexpr int64_t kStampedExpiry = 1798761600; // 2027-01-01 00:00:00 UTC
+
 TEST(ReleaseList, SortedByNameBytesAndReadBackAsWritten)
 {
     EXPECT_EQ(LowerHex(Digest("abc")), kAbcSha256);
@@ -73,6 +80,32 @@ TEST(ReleaseList, TimesAreUtcCalendarText)
              {-1, "1969-12-31 23:59:59 UTC"}, {951782400, "2000-02-29 00:00:00 UTC"},
              {1709251199, "2024-02-29 23:59:59 UTC"}, {4107542400, "2100-03-01 00:00:00 UTC"}})
         EXPECT_EQ(UtcTimeText(time.first), time.second) << time.first;
+}
+
+TEST(SignedSource, OpensUntilTheListExpires)
+{
+    TestTree tree;
+    std::string point, signature, error;
+    ASSERT_TRUE(ParsePublicKey(kStampedPoint, point, error));
+    ASSERT_TRUE(ParseLowerHex(kStampedSignature, kSignatureBytes, signature));
+    tree.Write(kReleaseList, ReleaseListFile({{{"a.zip", Digest("a"), 1}}, {7, true, kStampedExpiry}}));
+    tree.Write(kReleaseSignature, signature);
+    tree.Write("a.zip", "a");
+    std::unique_ptr<ReleaseSource> folder = OpenReleaseSource(tree.Root(), error);
+    for (const int64_t now : {kStampedExpiry - 1, kStampedExpiry}) {
+        Diagnostics diagnostics;
+        std::unique_ptr<SignedSource> source = OpenSignedSource(*folder, point, now, diagnostics);
+        ASSERT_EQ(diagnostics.notes.size(), 2u) << (diagnostics.errors.empty() ? "" : diagnostics.errors[0]);
+        EXPECT_EQ(diagnostics.notes[1], "release.sha256: serial 7, expires 2027-01-01 00:00:00 UTC");
+        EXPECT_EQ(source != nullptr, now < kStampedExpiry);
+        if (source)
+            source->CheckUnfetched(diagnostics); // with nothing to fetch for the serial and expiry lines
+        else
+            EXPECT_EQ(diagnostics.errors.at(0),
+                "release.sha256 expired at 2027-01-01 00:00:00 UTC (this machine's "
+                "clock says 2027-01-01 00:00:00 UTC); the installer refuses it");
+        EXPECT_EQ(diagnostics.errors.size(), source ? 0u : 1u);
+    }
 }
 
 TEST(SignedSource, RefusesEveryFileThatDiffersFromItsLine)

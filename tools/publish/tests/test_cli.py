@@ -1,7 +1,9 @@
 """The publisher as a program: its output read back with Python's own zip and text readers, its refusals,
---check over HTTP, signed releases against the openssl command line, and publish-sample.sh."""
+--check over HTTP, signed releases against the openssl command line, their serials and expiry, and
+publish-sample.sh."""
 
 import contextlib
+import datetime
 import functools
 import http.server
 import os
@@ -11,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 import zipfile
 import zlib
@@ -21,6 +24,7 @@ SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents
 sys.path.insert(0, str(SOURCE / "tests" / "e2e"))
 import harness  # noqa: E402  (release keys and signatures by the openssl command line)
 MTIME = 1765200000
+ZEROS = "0" * 64  # the digest of a list's reserved lines
 
 
 def run(*args, **kwargs):
@@ -257,13 +261,92 @@ class Signing(Fixture):
         openssl("pkcs8", "-topk8", "-nocrypt", "-in", sec1, "-out", self.root / "pkcs8.pem")
         self.assertEqual(self.publish("--sign", self.root / "pkcs8.pem").returncode, 0)
         listed = (self.out / "release.sha256").read_bytes()
-        harness.sign_release(self.out, sec1)  # the list made by Python, signed by openssl dgst
-        self.assertEqual((self.out / "release.sha256").read_bytes(), listed)
+        harness.sign_release(self.out, sec1)  # the list made by Python, with no serial, signed by openssl dgst
+        self.assertEqual(b"%s  1  :serial\n" % ZEROS.encode() + (self.out / "release.sha256").read_bytes(), listed)
         result = run("--check", self.out, "--key", hex_key)
         self.assertEqual(result.returncode, 0, result.stderr)
         refused = run("--sign", self.description, self.description, self.out)
         self.assertEqual(refused.returncode, 1)
         self.assertIn("holds no unencrypted PEM private key", refused.stderr)
+
+
+def utc_text(seconds):
+    return datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc).strftime("%Y-%m-%d %H:%M:%S UTC")
+
+
+class ReleaseSerials(Fixture):
+    def setUp(self):
+        super().setUp()
+        self.key = self.root / "release.pem"
+        self.hex_key = run("keygen", self.key).stdout.strip()
+
+    def stamp(self):
+        """The list's lines with reserved names as name: (digest, value)."""
+        lines = [line.split("  ", 2) for line in (self.out / "release.sha256").read_text().splitlines()]
+        return {name: (digest, int(size)) for digest, size, name in lines if name.startswith(":")}
+
+    def test_serials_count_up_from_the_release_in_the_folder_and_never_go_back(self):
+        self.assertIn("release serial 1, no expiry\n", self.publish("--sign", self.key).stdout)
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assertEqual(self.stamp(), {":serial": (ZEROS, 2)})
+        before = {p.name: p.read_bytes() for p in self.out.iterdir()}
+        for serial in (2, 1):
+            refused = self.publish("--sign", self.key, "--serial", serial)
+            self.assertEqual(refused.returncode, 1)
+            self.assertIn("error: serial %d is not above 2, the serial of the release in %s\n" % (serial, self.out),
+                          refused.stderr)
+            self.assertEqual({p.name: p.read_bytes() for p in self.out.iterdir()}, before)
+        self.assertIn("release serial 40, no expiry\n", self.publish("--sign", self.key, "--serial", 40).stdout)
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assertEqual(self.stamp(), {":serial": (ZEROS, 41)})
+        self.assertEqual(self.publish("--sign", self.key, "--serial", "9" * 18).returncode, 0)
+        self.assertIn("has the serial %s, the highest" % ("9" * 18), self.publish("--sign", self.key).stderr)
+        (self.out / "release.sha256").write_bytes(b"\xef\xbb\xbf" + (self.out / "release.sha256").read_bytes())
+        self.assertIn("error: the serial of the release in %s cannot be read: release.sha256 has a byte-order mark"
+                      % self.out, self.publish("--sign", self.key).stderr)
+
+    def test_serial_and_expiry_are_options_of_a_signed_publication(self):
+        for args in (["--serial", 3], ["--expires", 30], ["--sign", self.key, "--serial", 0],
+                     ["--sign", self.key, "--serial", "+3"], ["--sign", self.key, "--expires", 3651],
+                     ["--sign", self.key, "--expires", "7d"], ["--sign", self.key, "--serial", 3, "--serial", 4]):
+            self.assertEqual(self.publish(*args).returncode, 2, args)
+        self.assertEqual(run("--check", self.root, "--key", self.hex_key, "--expires", 3).returncode, 2)
+        self.assertFalse(self.out.exists())
+
+    def test_expiry_is_signed_with_the_list_and_told_by_check(self):
+        result = self.publish("--sign", self.key, "--expires", 30)
+        expires = self.stamp()[":expires"][1]
+        self.assertEqual(self.stamp(), {":expires": (ZEROS, expires), ":serial": (ZEROS, 1)})
+        self.assertAlmostEqual(expires, time.time() + 30 * 86400, delta=600)
+        self.assertIn("release serial 1, expires %s\n" % utc_text(expires), result.stdout)
+        (self.root / "sig.der").write_bytes(der_signature((self.out / "release.sha256.sig").read_bytes()))
+        openssl("ec", "-in", self.key, "-pubout", "-out", self.root / "pub.pem")
+        self.assertIn(b"Verified OK", openssl("dgst", "-sha256", "-verify", self.root / "pub.pem", "-signature",
+                                              self.root / "sig.der", self.out / "release.sha256"))
+        with serve(self.out) as url:
+            for where in (self.out, url):
+                check = run("--check", where, "--key", self.hex_key)
+                self.assertEqual(check.returncode, 0, check.stderr)
+                self.assertIn("release.sha256: serial 1, expires %s\n" % utc_text(expires), check.stdout)
+
+    def test_check_refuses_an_expired_list_and_reads_one_from_before_serials(self):
+        sec1, hex_key = harness.release_key(self.root)
+        self.assertEqual(self.publish("--sign", sec1).returncode, 0)
+        harness.sign_release(self.out, sec1)
+        self.assertIn("release.sha256: no serial, no expiry\n", run("--check", self.out, "--key", hex_key).stdout)
+        self.assertIn("release serial 1, no expiry\n", self.publish("--sign", sec1).stdout)
+        # ":expires" sorts before ":serial" and every served name.
+        expired = int(time.time()) - 3600
+        listed = b"%s  %d  :expires\n" % (ZEROS.encode(), expired) + (self.out / "release.sha256").read_bytes()
+        (self.out / "release.sha256").write_bytes(listed)
+        der = openssl("dgst", "-sha256", "-sign", sec1, self.out / "release.sha256")
+        (self.out / "release.sha256.sig").write_bytes(harness.raw_signature(der))
+        check = run("--check", self.out, "--key", hex_key)
+        self.assertEqual(check.returncode, 1)
+        self.assertIn("release.sha256: serial 1, expires %s\n" % utc_text(expired), check.stdout)
+        self.assertIn("error: release.sha256 expired at %s (this machine's clock says " % utc_text(expired),
+                      check.stderr)
+        self.assertIn("%s: REJECTED\n" % self.out, check.stdout)
 
 
 class SampleRelease(unittest.TestCase):
