@@ -329,6 +329,7 @@ int HashFile(const wchar_t* pszFile, int nReps)
 } // namespace
 
 const std::wstring g_strBaseUrl = BaseUrlFromEnvironment();
+const std::vector<std::wstring> g_vecMirrorUrls;
 const std::wstring g_strReleaseKey;
 
 int wmain(int argc, wchar_t** argv)

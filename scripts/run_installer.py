@@ -68,7 +68,6 @@ FAILURE_RECORDS = [re.compile(p) for p in (
     r"\[CSetupDlg::Execute\] CheckFileCRC failed",
     r"\[CSetupDlg::Execute\] download Setupconfig\.txt fail",
     r"\[CSetupDlg::Execute\] ?Setupconfig\.txt no content",
-    r"\[CSetupDlg::Execute\] url too long",
     r"\[CSetupDlg::Execute\] download \S+ failed$",
     r"\[CSetupDlg::Execute\] \S+ CreateFile\(",
     r"\[CSetupDlg::Execute\] \S+ path too long$",
@@ -79,8 +78,11 @@ FAILURE_RECORDS = [re.compile(p) for p in (
     r"|filecrc\.txt) (?!matches|signature valid))",
 )]
 STARTED_RECORD = " start download  "  # the signed list's download, or the manifest's
-SIGNATURE_RECORD = re.compile(r"\[CSetupDlg::CheckRelease\] release\.sha256 signature valid, (\d+) files listed$")
+SIGNATURE_RECORD = re.compile(
+    r"\[CSetupDlg::CheckRelease\] release\.sha256 signature valid, (\d+) files listed, (.*) \(installed: \d+\), (.*)$")
 MATCH_RECORD = re.compile(r"\[CSetupDlg::CheckRelease\] (.+) matches$")
+# The main job's release expires this long after it is published (each run publishes it again).
+RELEASE_EXPIRY_DAYS = 30
 COMPLETED_RECORD = "[CSetupDlg::WriteRegistry] UninstallString"
 CRC_RECORD = re.compile(r"\[CSetupDlg::CheckFileCRC\] (.+) loacalCRC=(\d+), netCRC=(\d+)$")
 DOWNLOAD_RECORD = re.compile(r"\[CSetupDlg::Execute\] download (\S+) sccuss filesize=(\d+)$")
@@ -297,13 +299,29 @@ def authenticode(certificates, programs):
 # Peers: the release and its server.
 
 def publish(release, pem, key_hex, build=BUILD):
-    say("publishing the sample release into %s, signed with %s" % (release, pem))
-    proc = subprocess.run([str(PUBLISH_SAMPLE), str(release), str(build), "--sign", str(pem)],
-                          capture_output=True, text=True)
+    say("publishing the sample release into %s, signed with %s, expiring in %d days"
+        % (release, pem, RELEASE_EXPIRY_DAYS))
+    proc = subprocess.run([str(PUBLISH_SAMPLE), str(release), str(build), "--sign", str(pem),
+                           "--expires", str(RELEASE_EXPIRY_DAYS)], capture_output=True, text=True)
     if proc.returncode != 0:
         raise Unusable("publish-sample.sh failed (%d):\n%s%s" % (proc.returncode, proc.stdout, proc.stderr))
     check(release, key_hex)
     say("release signature: valid (key %s)" % key_hex)
+    serial, expires = release_terms((Path(release) / "release.sha256").read_bytes())
+    say("release:     serial %d, %s" % (serial, "expires %s UTC" % time.strftime("%Y-%m-%d %H:%M:%S",
+                                                                             time.gmtime(expires))
+                                        if expires is not None else "no expiry"))
+
+
+def release_terms(data):
+    """(serial, expiry in Unix seconds or None) of a release.sha256: the lines of reserved names ':serial'
+    and ':expires' (serial 0 when it has none, a list from before serials)."""
+    terms = {}
+    for line in data.decode("utf-8").splitlines():
+        digest, size, name = line.split("  ", 2)
+        if name.startswith(":"):
+            terms[name] = int(size)
+    return terms.get(":serial", 0), terms.get(":expires")
 
 
 def check(where, key_hex):
@@ -633,8 +651,9 @@ def examine(prefix, release, seen, certificates):
     seen["files"] = [str(p.relative_to(setup)).replace("/", "\\") for p in files]
     seen["packages"] = [(m.group(1).rsplit("/", 1)[-1], int(m.group(2)))
                         for m in (DOWNLOAD_RECORD.search(l) for l in lines) if m]
-    signature = [m.group(1) for m in (SIGNATURE_RECORD.search(l) for l in lines) if m]
-    seen["signature_listed"] = int(signature[0]) if signature else None
+    signature = [m for m in (SIGNATURE_RECORD.search(l) for l in lines) if m]
+    seen["signature_listed"] = int(signature[-1].group(1)) if signature else None
+    seen["signature_terms"] = ", ".join(signature[-1].group(2, 3)) if signature else None
     seen["signature_matched"] = [m.group(1) for m in (MATCH_RECORD.search(l) for l in lines) if m]
     if seen["signature_listed"] is None:
         problems.append("the installer did not verify the release's signature")
@@ -713,8 +732,8 @@ def report(seen):
     if seen["signature_listed"] is None:
         say("signature:   NOT verified by the installer")
     else:
-        say("signature:   the installer verified release.sha256 (%d files listed); matched: %s"
-            % (seen["signature_listed"], ", ".join(seen["signature_matched"]) or "none"))
+        say("signature:   the installer verified release.sha256 (%d files listed, %s); matched: %s"
+            % (seen["signature_listed"], seen["signature_terms"], ", ".join(seen["signature_matched"]) or "none"))
     say("packages:    " + (", ".join("%s (%d bytes)" % p for p in seen["packages"]) or "none downloaded"))
     say("files:       %d installed under C:\\Larkspire (%s)"
         % (len(seen["files"]), rel(host_path(Path(seen["prefix"]), r"C:\Larkspire"))))

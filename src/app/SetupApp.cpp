@@ -3,11 +3,22 @@
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "core/SetupOptions.h"
+#include "core/SplitString.h"
 #include "support/GdiplusInc.h"
 
 static Gdiplus::GdiplusStartupInput s_gdiplusStartupInput;
 CSetupApp theApp;
 const std::wstring g_strBaseUrl = MIREVALE_BASE_URL;
+
+// The build gives the mirrors as one text, blank between two URLs (none contains a blank).
+static std::vector<std::wstring> MirrorUrls()
+{
+    std::vector<std::wstring> vecUrls;
+    SplitString(MIREVALE_MIRRORS, L' ', vecUrls);
+    return vecUrls;
+}
+
+const std::vector<std::wstring> g_vecMirrorUrls = MirrorUrls();
 const std::wstring g_strReleaseKey = MIREVALE_RELEASE_KEY;
 ULONG_PTR g_gdiplusToken = 0;
 

@@ -14,10 +14,10 @@
 
 BOOL CSetupDlg::CheckFileCRC()
 {
-    std::wstring strUrl = FormatString(L"%sfilecrc.txt", g_strBaseUrl.c_str());
-    LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %s", strUrl.c_str());
-    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str(), ListedLimit(L"filecrc.txt"));
-    if (bDownloaded ? !ReceivedMatchesRelease(L"filecrc.txt") : m_bPastListedSize) {
+    LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %sfilecrc.txt", g_strBaseUrl.c_str());
+    bool bRefused = false;
+    bool bDownloaded = FetchReleaseFile(L"filecrc.txt", bRefused);
+    if (!bDownloaded && bRefused) {
         RefuseRelease();
         return FALSE;
     }

@@ -112,12 +112,14 @@ DWORD CSetupDlg::InstallPackages()
         if (Format(szStatus, ARRAYSIZE(szStatus), L"正在安装%s ......", entry.szName))
             SetStatusText(szStatus);
 
+        if (package.nIndex != nIndex)
+            BeginPackage(nIndex, nCount, package);
         WCHAR szUrl[MAX_PATH];
         WCHAR szArchive[MAX_PATH];
         // The archive is written wherever the name leads: one that leaves the temporary folder fails
         // the attempt, as a path that does not fit does, before anything is fetched.
         const bool bNameInside = IsNameInsideFolder(entry.szName);
-        if (!bNameInside || !Format(szUrl, ARRAYSIZE(szUrl), L"%s%s", g_strBaseUrl.c_str(), entry.szName)
+        if (!bNameInside || !Format(szUrl, ARRAYSIZE(szUrl), L"%s%s", BaseUrlAt(package.nBase).c_str(), entry.szName)
             || !Format(szArchive, ARRAYSIZE(szArchive), L"%s\\%s", m_szTempPath, entry.szName)) {
             const WCHAR* pszWhy = bNameInside ? L"path too long" : L"name outside the temp folder";
             if (++nAttempts >= MAX_ATTEMPTS) {
@@ -126,14 +128,18 @@ DWORD CSetupDlg::InstallPackages()
                 return 1;
             }
             LogError(L"[CSetupDlg::Execute] %d %s %s", nAttempts, entry.szName, pszWhy);
+            // Another base URL may be shorter; no other one makes the name any better.
+            if (bNameInside)
+                NextPackageBase(entry.szName, package);
             continue;
         }
 
-        bool bDownloaded = DownloadPackage(szUrl, nIndex, nCount, package);
+        bool bDownloaded = DownloadPackage(szUrl, package);
         // A stop ends the download under way; what it held is dropped with the run.
         if (StopRequested())
             return 1;
-        const bool bRefused = bDownloaded ? !ReceivedMatchesRelease(entry.szName) : package.state.m_bPastLimit;
+        const bool bRefused
+            = bDownloaded ? !ReceivedMatchesRelease(entry.szName, package.state) : package.state.m_bPastLimit;
         bDownloaded = bDownloaded && !bRefused;
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {
@@ -144,6 +150,7 @@ DWORD CSetupDlg::InstallPackages()
                 return 1;
             }
             LogError(L"[CSetupDlg::Execute] %d download %s failed", nAttempts, szUrl);
+            NextPackageBase(entry.szName, package);
             continue;
         }
         LogNormal(L"[CSetupDlg::Execute] download %s sccuss filesize=%ld", szUrl, static_cast<long>(m_nRecvLen));
@@ -185,6 +192,8 @@ DWORD CSetupDlg::InstallPackages()
                 ShowErrorFormat(L"安装%s失败", entry.szName);
                 return 1;
             }
+            // An archive that does not extract may be a server's fault.
+            NextPackageBase(entry.szName, package);
             continue;
         }
         DeleteThroughHandle(archive.Get());

@@ -14,32 +14,23 @@ int CSetupDlg::ParsePackageList(const std::wstring& strText)
 
 bool CSetupDlg::Execute(int* pnCount)
 {
-    WCHAR szUrl[MAX_PATH];
-    if (!Format(szUrl, ARRAYSIZE(szUrl), L"%sorbsetup.txt", g_strBaseUrl.c_str())) {
-        LogError(L"[CSetupDlg::Execute] url too long: %s", g_strBaseUrl.c_str());
-        ShowError(L"下载Setupconfig.txt失败");
-        return false;
-    }
     if (!FetchReleaseList())
         return false;
-    LogNormal(L"[CSetupDlg::Execute] start download  %s", szUrl);
+    LogNormal(L"[CSetupDlg::Execute] start download  %sorbsetup.txt", g_strBaseUrl.c_str());
 
-    bool bDownloaded = DownloadToRecvBuffer(szUrl, ListedLimit(L"orbsetup.txt"));
+    bool bRefused = false;
+    bool bDownloaded = FetchReleaseFile(L"orbsetup.txt", bRefused);
     // A stop ends the download under way: no failure to show to a window that has gone.
     if (!bDownloaded && StopRequested())
         return false;
-    // Longer than the signed list says: refused as a mismatch is.
-    if (!bDownloaded && m_bPastListedSize) {
+    // Longer than the signed list says, or not the listed bytes.
+    if (!bDownloaded && bRefused) {
         RefuseRelease();
         return false;
     }
     if (!bDownloaded) {
         ShowError(L"下载Setupconfig.txt失败");
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
-        return false;
-    }
-    if (!ReceivedMatchesRelease(L"orbsetup.txt")) {
-        RefuseRelease();
         return false;
     }
     if (m_nRecvLen < 3) {

@@ -1,16 +1,21 @@
 #include "core/PackageDownload.h"
 
+#include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "net/HttpDownload.h"
 #include "support/Log.h"
 
-bool CSetupDlg::DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPackageDownload& package)
+void CSetupDlg::BeginPackage(int nIndex, int nCount, CPackageDownload& package)
 {
-    if (package.nIndex != nIndex) {
-        package.nIndex = nIndex;
-        package.state.Reset();
-        package.progress.Begin(m_nProgress, PackageEndProgress(nIndex + 1, nCount), GetTickCount64());
-    }
+    package.nIndex = nIndex;
+    package.nBase = 0;
+    package.bContinuable = false;
+    package.state.Reset();
+    package.progress.Begin(m_nProgress, PackageEndProgress(nIndex + 1, nCount), GetTickCount64());
+}
+
+bool CSetupDlg::DownloadPackage(const WCHAR* pszUrl, CPackageDownload& package)
+{
     // What a broken attempt received stays in the buffer for this attempt to continue; anything else
     // starts from a cleared buffer, as every download does.
     if (!package.state.CanResume(m_nRecvLen)) {
@@ -18,23 +23,43 @@ bool CSetupDlg::DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPa
         m_nRecvLen = 0;
         package.state.Reset();
     }
+    const DWORD dwHeld = package.state.Held(m_nRecvLen);
+    const WCHAR* pszName = m_vecPackages[static_cast<size_t>(package.nIndex)].szName;
     package.pDlg = this;
     package.state.SetProgress(OnPackageBytes, &package);
     package.state.SetStop(StopFlag());
     package.state.SetUnattended(m_bSilent ? &m_bProxyCredentialsAsked : nullptr);
-    package.state.SetBodyLimit(ListedLimit(m_vecPackages[static_cast<size_t>(nIndex)].szName));
+    package.state.SetBodyLimit(ListedLimit(pszName));
+    package.state.SetHashing(!g_strReleaseKey.empty());
     bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
                            GetSafeHwnd(), &package.state)
         != 0;
     NoteRecvBufferUse(m_nRecvLen);
-    // A whole body is never continued: after a failed write or extraction the package comes whole.
-    // Nor is one longer than the signed list says: what it held is no part of the listed body.
-    if (bDownloaded || package.state.m_bPastLimit)
+    // What is held of a body longer than the signed list says is no part of the listed body. (A whole
+    // body is never continued either: it is held to its end, which nothing continues.)
+    if (package.state.m_bPastLimit) {
+        LogError(L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes", pszName,
+            package.state.BodyLimit());
         package.state.Reset();
-    if (package.state.m_bPastLimit)
-        LogError(L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes",
-            m_vecPackages[static_cast<size_t>(nIndex)].szName, package.state.BodyLimit());
+    }
+    // A cut that brought more of the body is continued where it broke; an attempt that brought
+    // nothing more turns to the next server, as any other failure does.
+    package.bContinuable
+        = !bDownloaded && package.state.CanResume(m_nRecvLen) && package.state.Held(m_nRecvLen) > dwHeld;
     return bDownloaded;
+}
+
+void CSetupDlg::NextPackageBase(const WCHAR* pszName, CPackageDownload& package)
+{
+    if (package.bContinuable || BaseUrlCount() < 2) {
+        package.bContinuable = false;
+        return;
+    }
+    const size_t nNext = (package.nBase + 1) % BaseUrlCount();
+    LogFallback(BaseUrlAt(package.nBase) + pszName, BaseUrlAt(nNext) + pszName);
+    package.nBase = nNext;
+    // Bytes from one server are never continued with another's.
+    package.state.Reset();
 }
 
 void CSetupDlg::OnPackageBytes(void* pContext, DWORD dwHeld, DWORD dwTotal)

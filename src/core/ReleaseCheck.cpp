@@ -33,9 +33,11 @@ bool CReleaseCheck::Accept(const std::wstring& strKey, const BYTE* pList, int cb
     // Signed, so its bytes are the owner's: only now is the list read.
     strFile = L"release.sha256";
     std::vector<ReleaseLine> vecLines;
-    if (!ParseReleaseList(pList, static_cast<size_t>(cbList), vecLines, strReason))
+    ReleaseTerms terms;
+    if (!ParseReleaseList(pList, static_cast<size_t>(cbList), vecLines, terms, strReason))
         return false;
     m_vecLines.swap(vecLines);
+    m_terms = terms;
     return true;
 }
 
@@ -50,7 +52,7 @@ const ReleaseLine* CReleaseCheck::Find(const WCHAR* pszName) const
     return FindReleaseLine(m_vecLines, strName);
 }
 
-std::wstring CReleaseCheck::Compare(const WCHAR* pszName, const BYTE* pBody, int cbBody) const
+std::wstring CReleaseCheck::Compare(const WCHAR* pszName, const BYTE* pBody, int cbBody, const BYTE* pDigest) const
 {
     const ReleaseLine* pLine = Find(pszName);
     if (pLine == nullptr)
@@ -58,10 +60,13 @@ std::wstring CReleaseCheck::Compare(const WCHAR* pszName, const BYTE* pBody, int
     if (pLine->nSize != cbBody)
         return FormatString(L"size mismatch: %d bytes, listed %I64d", cbBody, pLine->nSize);
     BYTE digest[SHA256_BYTES];
-    NTSTATUS status = Sha256(pBody, static_cast<size_t>(cbBody), digest);
-    if (!BCRYPT_SUCCESS(status))
-        return FormatString(L"not hashed: CNG status 0x%08lX", static_cast<unsigned long>(status));
-    return memcmp(digest, pLine->digest, sizeof(digest)) == 0 ? std::wstring() : L"hash mismatch";
+    if (pDigest == nullptr) {
+        NTSTATUS status = Sha256(pBody, static_cast<size_t>(cbBody), digest);
+        if (!BCRYPT_SUCCESS(status))
+            return FormatString(L"not hashed: CNG status 0x%08lX", static_cast<unsigned long>(status));
+        pDigest = digest;
+    }
+    return memcmp(pDigest, pLine->digest, SHA256_BYTES) == 0 ? std::wstring() : L"hash mismatch";
 }
 
 const PackageEntry* CReleaseCheck::FirstUnlisted(const std::vector<PackageEntry>& vecPackages) const

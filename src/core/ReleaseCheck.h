@@ -17,16 +17,18 @@ public:
     bool Accept(const std::wstring& strKey, const BYTE* pList, int cbList, const BYTE* pSignature, int cbSignature,
         std::wstring& strFile, std::wstring& strReason);
     // Empty when the body matches the line for the name; else why not: "not listed", a size or a
-    // hash mismatch.
-    std::wstring Compare(const WCHAR* pszName, const BYTE* pBody, int cbBody) const;
+    // hash mismatch. pDigest, when given, is the body's SHA-256, taken as it arrived.
+    std::wstring Compare(const WCHAR* pszName, const BYTE* pBody, int cbBody, const BYTE* pDigest = nullptr) const;
     // The size the name's line gives, or -1 without a line.
     long long ListedSize(const WCHAR* pszName) const;
     // The first entry whose name has no line, or nullptr.
     const PackageEntry* FirstUnlisted(const std::vector<PackageEntry>& vecPackages) const;
     size_t Count() const { return m_vecLines.size(); }
+    const ReleaseTerms& Terms() const { return m_terms; }
 
 private:
     const ReleaseLine* Find(const WCHAR* pszName) const;
 
     std::vector<ReleaseLine> m_vecLines;
+    ReleaseTerms m_terms;
 };

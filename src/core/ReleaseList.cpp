@@ -1,6 +1,7 @@
 #include "core/ReleaseList.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "support/Format.h"
 
@@ -8,6 +9,9 @@ namespace {
 
 const char FIELD_GAP[] = "  ";
 const size_t MAX_SIZE_DIGITS = 18; // fits a long long
+const char TERM_PREFIX = ':';
+const char SERIAL_NAME[] = ":serial";
+const char EXPIRES_NAME[] = ":expires";
 
 bool ParseLine(const std::string& strLine, ReleaseLine& line, const WCHAR*& pszProblem)
 {
@@ -34,11 +38,33 @@ bool ParseLine(const std::string& strLine, ReleaseLine& line, const WCHAR*& pszP
     return true;
 }
 
+// A line of the release's terms: kept in terms, never taken for a file. Names of terms this installer
+// does not know are passed over, so that later lists may add some.
+bool ReadTerm(const ReleaseLine& line, ReleaseTerms& terms, const WCHAR*& pszProblem)
+{
+    if (std::any_of(std::begin(line.digest), std::end(line.digest), [](BYTE b) { return b != 0; })) {
+        pszProblem = L"a term with a digest that is not all zeros";
+        return false;
+    }
+    if (line.strName == SERIAL_NAME) {
+        if (line.nSize == 0) {
+            pszProblem = L"serial 0";
+            return false;
+        }
+        terms.nSerial = line.nSize;
+    } else if (line.strName == EXPIRES_NAME) {
+        terms.llExpires = line.nSize;
+    }
+    return true;
+}
+
 } // namespace
 
-bool ParseReleaseList(const BYTE* pBytes, size_t cb, std::vector<ReleaseLine>& vecLines, std::wstring& strReason)
+bool ParseReleaseList(
+    const BYTE* pBytes, size_t cb, std::vector<ReleaseLine>& vecLines, ReleaseTerms& terms, std::wstring& strReason)
 {
     vecLines.clear();
+    terms = ReleaseTerms();
     std::string strText(reinterpret_cast<const char*>(pBytes), cb);
     if (strText.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         strReason = L"malformed: byte-order mark";
@@ -48,22 +74,25 @@ bool ParseReleaseList(const BYTE* pBytes, size_t cb, std::vector<ReleaseLine>& v
         strReason = L"malformed: empty, or the last line has no LF";
         return false;
     }
-    size_t nStart = 0;
-    while (nStart < strText.size()) {
+    std::string strPrevious;
+    unsigned nLine = 0;
+    for (size_t nStart = 0; nStart < strText.size(); ++nLine) {
         size_t nEnd = strText.find('\n', nStart);
         ReleaseLine line;
         const WCHAR* pszProblem = nullptr;
-        if (!ParseLine(strText.substr(nStart, nEnd - nStart), line, pszProblem)) {
-            strReason = FormatString(L"malformed: line %u: %s", static_cast<unsigned>(vecLines.size() + 1), pszProblem);
+        if (!ParseLine(strText.substr(nStart, nEnd - nStart), line, pszProblem)
+            || (line.strName[0] == TERM_PREFIX && !ReadTerm(line, terms, pszProblem))) {
+            strReason = FormatString(L"malformed: line %u: %s", nLine + 1, pszProblem);
             return false;
         }
         // Byte order, as std::string compares: a binary search finds each name.
-        if (!vecLines.empty() && !(vecLines.back().strName < line.strName)) {
-            strReason = FormatString(
-                L"malformed: line %u: names not in increasing byte order", static_cast<unsigned>(vecLines.size() + 1));
+        if (nLine > 0 && !(strPrevious < line.strName)) {
+            strReason = FormatString(L"malformed: line %u: names not in increasing byte order", nLine + 1);
             return false;
         }
-        vecLines.push_back(line);
+        strPrevious = line.strName;
+        if (line.strName[0] != TERM_PREFIX)
+            vecLines.push_back(line);
         nStart = nEnd + 1;
     }
     return true;
@@ -74,4 +103,14 @@ const ReleaseLine* FindReleaseLine(const std::vector<ReleaseLine>& vecLines, con
     auto it = std::lower_bound(vecLines.begin(), vecLines.end(), strName,
         [](const ReleaseLine& line, const std::string& strKey) { return line.strName < strKey; });
     return it != vecLines.end() && it->strName == strName ? &*it : nullptr;
+}
+
+ReleaseVerdict JudgeRelease(const ReleaseTerms& terms, long long nInstalledSerial, long long llNow)
+{
+    // A list without a serial is older than any with one: it cannot replace a release that had one.
+    if (terms.nSerial < nInstalledSerial)
+        return ReleaseVerdict::OLDER_THAN_INSTALLED;
+    if (terms.llExpires >= 0 && llNow >= terms.llExpires)
+        return ReleaseVerdict::EXPIRED;
+    return ReleaseVerdict::ACCEPTED;
 }

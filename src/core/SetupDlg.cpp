@@ -107,27 +107,48 @@ void CSetupDlg::NoteRecvBufferUse(int nBytes)
     m_nRecvUsed = std::max(m_nRecvUsed, nBytes);
 }
 
-bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl, long long llLimit)
+bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl, const WCHAR* pszName, long long llLimit)
 {
     ClearRecvBuffer();
     m_nRecvLen = 0;
-    // A state of its own, never continued: only so that a stop ends this download as well.
-    CDownloadState state;
-    state.SetStop(StopFlag());
-    state.SetUnattended(m_bSilent ? &m_bProxyCredentialsAsked : nullptr);
-    state.SetBodyLimit(llLimit);
+    // Never continued: the state is there so that a stop ends this download as well, and for the hash.
+    m_fileDownload.Reset();
+    m_fileDownload.SetStop(StopFlag());
+    m_fileDownload.SetUnattended(m_bSilent ? &m_bProxyCredentialsAsked : nullptr);
+    m_fileDownload.SetBodyLimit(llLimit);
+    m_fileDownload.SetHashing(!g_strReleaseKey.empty());
     bool bDownloaded = HttpDownload(pszUrl, &m_pRecvBuf, &m_nRecvLen, &m_nRecvBufSize, m_szProxyUser, m_szProxyPassword,
-                           GetSafeHwnd(), &state)
+                           GetSafeHwnd(), &m_fileDownload)
         != 0;
     // Even a failed download may have placed bytes in the block.
     NoteRecvBufferUse(m_nRecvLen);
-    m_bPastListedSize = state.m_bPastLimit;
-    if (m_bPastListedSize) {
-        const WCHAR* pszName
-            = wcsncmp(pszUrl, g_strBaseUrl.c_str(), g_strBaseUrl.size()) == 0 ? pszUrl + g_strBaseUrl.size() : pszUrl;
+    if (m_fileDownload.m_bPastLimit)
         LogError(L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes", pszName, llLimit);
-    }
     return bDownloaded;
+}
+
+bool CSetupDlg::FetchReleaseFile(const WCHAR* pszName, bool& bRefused)
+{
+    bRefused = false;
+    std::wstring strUrl;
+    for (size_t nBase = 0; nBase < BaseUrlCount(); ++nBase) {
+        std::wstring strFailed = strUrl;
+        strUrl = BaseUrlAt(nBase) + pszName;
+        if (nBase > 0)
+            LogFallback(strFailed, strUrl);
+        bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str(), pszName, ListedLimit(pszName));
+        if (StopRequested())
+            return false;
+        bRefused = bDownloaded ? !ReceivedMatchesRelease(pszName, m_fileDownload) : m_fileDownload.m_bPastLimit;
+        if (bDownloaded && !bRefused)
+            return true;
+    }
+    return false;
+}
+
+void CSetupDlg::LogFallback(const std::wstring& strFrom, const std::wstring& strTo)
+{
+    LogNormal(L"[CSetupDlg::Execute] fallback from %s to %s", strFrom.c_str(), strTo.c_str());
 }
 
 void CSetupDlg::ShowError(const WCHAR* pszMessage)

@@ -10,6 +10,7 @@
 #include "core/ReleaseCheck.h"
 #include "core/SetupExitCodes.h"
 #include "framework/Dialog.h"
+#include "net/DownloadState.h"
 #include "support/Handles.h"
 #include "support/WorkThread.h"
 #include "system/InstallLock.h"
@@ -62,28 +63,42 @@ public:
     void ClearRecvBuffer();
     // Records that the first nBytes of the receive buffer may now hold data.
     void NoteRecvBufferUse(int nBytes);
-    // Fetches the URL into the cleared receive buffer, with the remembered proxy credentials and the
-    // dialog window as owner; true for a complete body. A body longer than llLimit bytes (when not
-    // negative) fails at the first byte too many.
-    bool DownloadToRecvBuffer(const WCHAR* pszUrl, long long llLimit = -1);
-    // The last download failed for a body longer than its listed size (and said so in the record).
-    bool m_bPastListedSize = false;
-    // Fetches the package at nIndex of the manifest's nCount entries into the receive buffer: the
-    // rest of a body that the package's previous attempt broke off, or a whole one, with the progress
-    // following its bytes within the package's share.
-    bool DownloadPackage(const WCHAR* pszUrl, int nIndex, int nCount, CPackageDownload& package);
+    // Fetches the URL of the release's file pszName into the cleared receive buffer, with the
+    // remembered proxy credentials and the dialog window as owner; true for a complete body. A body
+    // longer than llLimit bytes (when not negative) fails at the first byte too many, and
+    // m_fileDownload.m_bPastLimit says so. With a key the body is hashed as it arrives.
+    bool DownloadToRecvBuffer(const WCHAR* pszUrl, const WCHAR* pszName, long long llLimit = -1);
+    // One of the release's files (manifest, CRC list, uninstaller) into the receive buffer: from the
+    // first base URL, and after a failure, or with a key a body the signed list refuses, from each
+    // next one in turn. False when none gave it; bRefused then tells that the last body was refused.
+    bool FetchReleaseFile(const WCHAR* pszName, bool& bRefused);
+    // The next attempt goes to another base URL: recorded with both URLs.
+    static void LogFallback(const std::wstring& strFrom, const std::wstring& strTo);
+    // Sets up the package at nIndex of the manifest's nCount entries for its first attempt.
+    void BeginPackage(int nIndex, int nCount, CPackageDownload& package);
+    // Fetches the package into the receive buffer: the rest of a body that the package's previous
+    // attempt broke off, or a whole one, with the progress following its bytes within the package's
+    // share.
+    bool DownloadPackage(const WCHAR* pszUrl, CPackageDownload& package);
+    // After a failed attempt at a package: the next one goes to the next base URL, unless this one
+    // broke off a body it can continue, which only the server that sent its first part may do.
+    void NextPackageBase(const WCHAR* pszName, CPackageDownload& package);
 
     // Signed releases, in a build with a release key; without one each passes at once.
     // The most bytes the named file's body may have: its listed size, -1 without a key or a line.
     long long ListedLimit(const WCHAR* pszName) const;
-    // Fetches release.sha256 and its signature and verifies them; a failure refuses the release.
+    // Fetches release.sha256 and its signature from the first base URL that gives a list the key
+    // signs and whose terms admit it here (no older than the installed release, not expired); when
+    // none does, the release is refused.
     bool FetchReleaseList();
-    // The received body is the one the signed list names (logged either way).
-    bool ReceivedMatchesRelease(const WCHAR* pszName);
+    // The list at strUrl, its signature and its terms; false with the message a refusal shows.
+    bool AcceptReleaseList(const std::wstring& strUrl, std::wstring& strMessage);
+    // The received body, which state fetched, is the one the signed list names (logged either way).
+    bool ReceivedMatchesRelease(const WCHAR* pszName, CDownloadState& state);
     // Every package the manifest names has a line; a missing one refuses the release.
     bool ReleaseListsEveryPackage();
     // Shows the red message of a refused release and notes the refusal for the steps that follow.
-    void RefuseRelease();
+    void RefuseRelease(const WCHAR* pszMessage = L"安装包签名无效");
 
     // The previous installation, kept beside the install folder until the run is complete.
     // Moves it aside where the run used to delete it; false (shown and logged) when it cannot be moved.
@@ -187,6 +202,7 @@ public:
     std::set<int> m_setKinds;
     std::vector<PackageEntry> m_vecPackages;
     CReleaseCheck m_release;
+    CDownloadState m_fileDownload; // the downloads of DownloadToRecvBuffer, never continued
     bool m_bReleaseRefused = false; // a served file was refused: the run fails with the release's message
     bool m_bPackageRefused = false; // the last attempt at a package that failed the run was refused by its hash
     bool m_bSilent = false; // no window: no dialog may be shown, the desktop link is the public one

@@ -10,20 +10,15 @@
 
 BOOL CSetupDlg::DownloadUninstallFile()
 {
-    std::wstring strUrl = FormatString(L"%sUnInstall.exe", g_strBaseUrl.c_str());
-    LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %s", strUrl.c_str());
-    bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str(), ListedLimit(L"UnInstall.exe"));
-    // Longer than the signed list says: refused as a mismatch is.
-    if (!bDownloaded && m_bPastListedSize) {
-        RefuseRelease();
-        return FALSE;
-    }
-    if (!bDownloaded) {
+    LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %sUnInstall.exe", g_strBaseUrl.c_str());
+    bool bRefused = false;
+    if (!FetchReleaseFile(L"UnInstall.exe", bRefused)) {
+        // Longer than the signed list says, or not the listed bytes.
+        if (bRefused) {
+            RefuseRelease();
+            return FALSE;
+        }
         LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
-        return FALSE;
-    }
-    if (!ReceivedMatchesRelease(L"UnInstall.exe")) {
-        RefuseRelease();
         return FALSE;
     }
     LogNormal(L"[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss");

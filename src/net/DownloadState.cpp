@@ -10,6 +10,8 @@ void CDownloadState::Reset()
     m_szValidator[0] = L'\0';
     m_bTotal = false;
     m_dwTotal = 0;
+    if (m_pHash)
+        m_pHash->Reset();
 }
 
 void CDownloadState::SetProgress(PFN_PROGRESS pfnProgress, void* pContext)
@@ -26,6 +28,8 @@ void CDownloadState::BeginBody(
         m_szValidator[0] = L'\0';
     m_bTotal = bTotal;
     m_dwTotal = dwTotal;
+    if (m_pHash)
+        m_pHash->Reset();
 }
 
 DWORD CDownloadState::Held(int nLength) const
@@ -42,6 +46,32 @@ void CDownloadState::ReportProgress(int nLength) const
 {
     if (m_pfnProgress != nullptr && m_bTotal)
         m_pfnProgress(m_pContext, Held(nLength), m_dwTotal);
+}
+
+void CDownloadState::SetHashing(bool bHashing)
+{
+    if (bHashing && !m_pHash)
+        m_pHash.reset(new CStreamHash());
+    else if (!bHashing)
+        m_pHash.reset();
+}
+
+void CDownloadState::NoteBytes(const BYTE* pBlock, int nLength)
+{
+    if (m_pHash && nLength >= m_nBodyStart)
+        m_pHash->Extend(pBlock + m_nBodyStart, Held(nLength));
+}
+
+void CDownloadState::DetachBlock()
+{
+    if (m_pHash)
+        m_pHash->Detach();
+}
+
+bool CDownloadState::BodyDigest(const BYTE* pBlock, int nLength, BYTE (&digest)[SHA256_BYTES])
+{
+    return m_pHash && nLength >= m_nBodyStart
+        && BCRYPT_SUCCESS(m_pHash->Finish(pBlock + m_nBodyStart, Held(nLength), digest));
 }
 
 bool ChooseValidator(const WCHAR* pszETag, const WCHAR* pszLastModified, WCHAR* pszValidator, size_t cchValidator)

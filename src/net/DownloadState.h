@@ -2,6 +2,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
+
+#include "support/StreamHash.h"
 
 // What one file's download keeps from one attempt to the next: where its body begins in the caller's
 // block, the validator and whole length of the response that began it, and whom to tell as its bytes
@@ -13,6 +16,8 @@ public:
     using PFN_PROGRESS = void (*)(void* pContext, DWORD dwHeld, DWORD dwTotal);
 
     CDownloadState() { Reset(); }
+    CDownloadState(const CDownloadState&) = delete;
+    CDownloadState& operator=(const CDownloadState&) = delete;
 
     // Forgets the body: the next download asks for a whole one.
     void Reset();
@@ -44,6 +49,16 @@ public:
     DWORD Held(int nLength) const;
     void ReportProgress(int nLength) const;
 
+    // With a release key: the body's SHA-256 is taken as its bytes arrive (see CStreamHash).
+    void SetHashing(bool bHashing);
+    // The block now holds nLength bytes at pBlock, the body from m_nBodyStart on.
+    void NoteBytes(const BYTE* pBlock, int nLength);
+    // The block is about to move or change: nothing may read it until the next NoteBytes.
+    void DetachBlock();
+    // The SHA-256 of the body that the block at pBlock holds up to nLength; false without hashing or
+    // when it cannot be had (the caller then hashes the bytes itself).
+    bool BodyDigest(const BYTE* pBlock, int nLength, BYTE (&digest)[SHA256_BYTES]);
+
     int m_nBodyStart;
     WCHAR m_szValidator[128]; // empty: the response gave nothing If-Range can carry
     bool m_bTotal;
@@ -55,6 +70,7 @@ private:
     const std::atomic<bool>* m_pbStop = nullptr;
     std::atomic<bool>* m_pbCredentialsAsked = nullptr;
     long long m_llBodyLimit = -1;
+    std::unique_ptr<CStreamHash> m_pHash;
 };
 
 // The value If-Range carries: a strong ETag, else Last-Modified (a weak ETag never matches a range

@@ -233,7 +233,7 @@ bool GrowBlock(BYTE** ppBuffer, int nLength, int* pnCapacity, long long llNewSiz
 // Reads the body onto the block at *pnLength. dwDeclared is the body's length when bDeclared. With llRoom
 // not negative, a body of more bytes fails (bPastLimit set) at the first byte too many.
 bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacity, bool bDeclared, DWORD dwDeclared,
-    long long llRoom, bool& bPastLimit, const CDownloadState* pState)
+    long long llRoom, bool& bPastLimit, CDownloadState* pState)
 {
     const int nStartLength = *pnLength;
     if (llRoom >= 0 && bDeclared && dwDeclared > llRoom) {
@@ -273,6 +273,7 @@ bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacit
                     static_cast<DWORD>(llReceived), dwDeclared);
                 return false;
             }
+            LogNormal(L"[HttpDownload  InternetReadFile]  end of body size=%lu", static_cast<DWORD>(llReceived));
             return true;
         }
         long long llNeeded = static_cast<long long>(*pnLength) + dwRecv;
@@ -280,6 +281,8 @@ bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacit
             long long llNewSize = llNeeded + GROWTH_SLACK;
             if (bDeclared && static_cast<long long>(nStartLength) + dwDeclared + GROWTH_SLACK > llNewSize)
                 llNewSize = static_cast<long long>(nStartLength) + dwDeclared + GROWTH_SLACK;
+            if (pState != nullptr)
+                pState->DetachBlock();
             if (!GrowBlock(ppBuffer, *pnLength, pnCapacity, llNewSize)) {
                 LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
                 return false;
@@ -287,8 +290,10 @@ bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacit
         }
         memcpy(*ppBuffer + *pnLength, chunk, dwRecv);
         *pnLength += static_cast<int>(dwRecv);
-        if (pState != nullptr)
+        if (pState != nullptr) {
+            pState->NoteBytes(*ppBuffer, *pnLength);
             pState->ReportProgress(*pnLength);
+        }
     }
 }
 
@@ -302,6 +307,25 @@ bool ContinuesHeldBody(HINTERNET hRequest, const WCHAR* pszStatus, const CDownlo
     LogNormal(L"[HttpDownload  Range]  status=%s Content-Range=%s: the whole body again", pszStatus, szRange);
     return false;
 }
+
+// Once the download has returned, the block is the caller's alone: the body's hash reads no more of it.
+class CBlockReturn {
+public:
+    explicit CBlockReturn(CDownloadState* pState)
+        : m_pState(pState)
+    {
+    }
+    ~CBlockReturn()
+    {
+        if (m_pState != nullptr)
+            m_pState->DetachBlock();
+    }
+    CBlockReturn(const CBlockReturn&) = delete;
+    CBlockReturn& operator=(const CBlockReturn&) = delete;
+
+private:
+    CDownloadState* m_pState;
+};
 
 // Notes the response that begins a whole body, so that a later attempt can continue it.
 void BeginBody(HINTERNET hRequest, CDownloadState& state, int nLength, bool bDeclared, DWORD dwDeclared)
@@ -329,6 +353,7 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
     }
     if (pState != nullptr)
         pState->m_bPastLimit = false;
+    CBlockReturn blockReturn(pState);
 
     CInternetHandle hInternet(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!hInternet) {

@@ -1,3 +1,4 @@
+#include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "system/ClientProcess.h"
 #include "system/ShellLinks.h"
@@ -7,7 +8,8 @@
 
 void CSetupDlg::WriteRegistry()
 {
-    WriteUninstallEntry(m_szSetupPath, m_szUnInstallPath);
+    // The serial of the signed list the run installed from, so that no later run installs an older one.
+    WriteUninstallEntry(m_szSetupPath, m_szUnInstallPath, g_strReleaseKey.empty() ? 0 : m_release.Terms().nSerial);
 }
 
 int CSetupDlg::SetStartShellLink()

@@ -4,12 +4,14 @@
 
 #include "app/Globals.h"
 #include "support/Handles.h"
+#include "support/Format.h"
 #include "support/Log.h"
 #include "system/SystemPaths.h"
 
 namespace {
 
 const WCHAR s_szOrigin[] = L"[CSetupDlg::WriteRegistry]";
+const WCHAR RELEASE_SERIAL_VALUE[] = L"ReleaseSerial";
 
 // The data includes the terminating zero: readers that trust the byte length still get a proper string.
 void SetStringValue(HKEY hKey, const WCHAR* pszName, const WCHAR* pszValue)
@@ -20,7 +22,8 @@ void SetStringValue(HKEY hKey, const WCHAR* pszName, const WCHAR* pszValue)
 
 } // namespace
 
-void WriteUninstallEntry(const WCHAR* pszSetupPath, const WCHAR* pszUnInstallPath, PFN_REG_OPEN_KEY pfnOpenKey)
+void WriteUninstallEntry(
+    const WCHAR* pszSetupPath, const WCHAR* pszUnInstallPath, long long nReleaseSerial, PFN_REG_OPEN_KEY pfnOpenKey)
 {
     if (pszSetupPath == nullptr || pszSetupPath[0] == L'\0')
         return;
@@ -50,4 +53,26 @@ void WriteUninstallEntry(const WCHAR* pszSetupPath, const WCHAR* pszUnInstallPat
         LogNormal(L"[CSetupDlg::WriteRegistry] UninstallString %s m_szUnInstallPath=%s", szValue, pszUnInstallPath);
         SetStringValue(entryKey.Get(), L"UninstallString", szValue);
     }
+    if (nReleaseSerial > 0 && Format(szValue, ARRAYSIZE(szValue), L"%I64d", nReleaseSerial))
+        SetStringValue(entryKey.Get(), RELEASE_SERIAL_VALUE, szValue);
+}
+
+long long ReadInstalledReleaseSerial()
+{
+    WCHAR szKey[MAX_PATH];
+    WCHAR szValue[32] = {};
+    DWORD cbValue = sizeof(szValue) - sizeof(WCHAR); // the data need not end in a zero
+    if (!Format(szKey, ARRAYSIZE(szKey), L"%s\\%s", g_szUninstallKey, g_szUninstallEntry)
+        || RegGetValueW(HKEY_LOCAL_MACHINE, szKey, RELEASE_SERIAL_VALUE, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, szValue,
+               &cbValue)
+            != ERROR_SUCCESS)
+        return 0;
+    long long nSerial = 0;
+    for (const WCHAR* psz = szValue; *psz != L'\0'; ++psz) {
+        // No more digits than a serial of the signed list has (18): no overflow.
+        if (*psz < L'0' || *psz > L'9' || psz - szValue >= 18)
+            return 0;
+        nSerial = nSerial * 10 + (*psz - L'0');
+    }
+    return nSerial;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/Globals.h"
+#include "core/SplitString.h"
 
 // The tests point the download base URL at the servers they start (MIREVALE_TEST_BASE_URL).
 static std::wstring TestBaseUrl()
@@ -12,6 +13,18 @@ static std::wstring TestBaseUrl()
 }
 
 const std::wstring g_strBaseUrl = TestBaseUrl();
+
+// Mirrors after it (MIREVALE_TEST_MIRRORS, blank between two URLs).
+static std::vector<std::wstring> TestMirrorUrls()
+{
+    const wchar_t* psz = _wgetenv(L"MIREVALE_TEST_MIRRORS");
+    std::vector<std::wstring> vecUrls;
+    if (psz != nullptr)
+        SplitString(psz, L' ', vecUrls);
+    return vecUrls;
+}
+
+const std::vector<std::wstring> g_vecMirrorUrls = TestMirrorUrls();
 
 // Signed mode when the test gives a key (MIREVALE_TEST_RELEASE_KEY), so that one build runs both.
 static std::wstring TestReleaseKey()

@@ -8,13 +8,21 @@ foreach(url "http://127.0.0.1:28480/EX/" "http://download.example/EX/" "https://
   endif()
 endforeach()
 foreach(url "http://host/files/EX/" "http://host/EX" "http://host/EX/x/" "http://host/ex/" "ftp://host/EX/"
-            "http:///EX/" "http://user@host/EX/" "http://host/EX/?a" "http://host?/EX/" "http://host/EX/#f"
+            "http:///EX/" "http://a b/EX/" "http://user@host/EX/" "http://host/EX/?a" "http://host?/EX/" "http://host/EX/#f"
             "host/EX/" "")
   mirevale_base_url_valid("${url}" ok)
   if(ok)
     string(APPEND failures "accepted ${url}\n")
   endif()
 endforeach()
+mirevale_mirrors_text("http://a:1/EX/;https://b/EX/" text bad)
+if(NOT text STREQUAL "http://a:1/EX/ https://b/EX/" OR NOT bad STREQUAL "")
+  string(APPEND failures "mirrors gave '${text}', refused '${bad}'\n")
+endif()
+mirevale_mirrors_text("http://a/EX/;http://b/EX/ x" text bad)
+if(NOT bad STREQUAL "http://b/EX/ x")
+  string(APPEND failures "mirror with a blank not refused ('${bad}')\n")
+endif()
 if(failures)
   message(FATAL_ERROR "${failures}")
 endif()

@@ -313,14 +313,18 @@ def raw_signature(der):
     return raw
 
 
-def sign_release(folder, pem, leave_out=()):
-    """Lists every served file of `folder` but `leave_out` in release.sha256 and signs it with
-    `openssl dgst`, as a deployment without the publisher would."""
+def sign_release(folder, pem, leave_out=(), serial=None, expires=None):
+    """Lists every served file of `folder` but `leave_out` in release.sha256, with the release's serial
+    and expiry (Unix seconds) when given, and signs it with `openssl dgst`, as a deployment without the
+    publisher would."""
     folder = Path(folder)
-    names = sorted((p.name for p in folder.iterdir() if p.is_file() and not p.name.startswith("release.sha256")
-                    and p.name not in leave_out), key=lambda n: n.encode())
-    text = "".join("%s  %d  %s\n" % (hashlib.sha256((folder / n).read_bytes()).hexdigest(),
-                                      (folder / n).stat().st_size, n) for n in names).encode()
+    lines = [(n, hashlib.sha256((folder / n).read_bytes()).hexdigest(), (folder / n).stat().st_size)
+             for n in (p.name for p in folder.iterdir() if p.is_file()) if not n.startswith("release.sha256")
+             and n not in leave_out]
+    lines += [(name, "0" * 64, value) for name, value in ((":serial", serial), (":expires", expires))
+              if value is not None]
+    text = "".join("%s  %d  %s\n" % (digest, size, name)
+                   for name, digest, size in sorted(lines, key=lambda line: line[0].encode())).encode()
     (folder / "release.sha256").write_bytes(text)
     der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(pem)], input=text, check=True,
                          capture_output=True).stdout

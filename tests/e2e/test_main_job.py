@@ -14,6 +14,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 from pathlib import Path
 
@@ -92,8 +93,16 @@ class MainJobTest(unittest.TestCase):
         for verdict in run["authenticode"].values():
             self.assertRegex(verdict, r"^valid, signed by /CN=Mirevale test publisher, timestamp .+ GMT "
                                       r"by /CN=Mirevale test time-stamp authority$")
-        # The installer verified the signed list and matched every file it used against it.
-        self.assertEqual(len((self.release / "release.sha256").read_text().splitlines()), run["signature_listed"])
+        # The installer verified the signed list and matched every file it used against it; the list carries
+        # the release's serial and expiry besides the files, and the job and the installer name the same.
+        lines = (self.release / "release.sha256").read_text().splitlines()
+        self.assertEqual(len([l for l in lines if not l.split("  ", 2)[2].startswith(":")]), run["signature_listed"])
+        serial, expires = run_installer.release_terms((self.release / "release.sha256").read_bytes())
+        self.assertGreaterEqual(serial, 1)
+        terms = "serial %d, expires %s UTC" % (serial, time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(expires)))
+        self.assertIn("release:     " + terms, output)
+        self.assertEqual(terms, run["signature_terms"])
+        self.assertGreater(expires, time.time() + 29 * 86400)
         used = {"orbsetup.txt", "UnInstall.exe", "filecrc.txt"} | {name for name, _ in run["packages"]}
         self.assertEqual(sorted(used), sorted(run["signature_matched"]), output)
 

@@ -8,6 +8,7 @@ import posixpath
 import random
 import shutil
 import threading
+import time
 import unittest
 import zipfile
 import zlib
@@ -99,8 +100,9 @@ class RunTest(unittest.TestCase):
         harness.stop_wineserver(cls.prefix)
         shutil.rmtree(cls.prefix.parent, ignore_errors=True)
 
-    def peer(self, base, case, key=""):
-        env = {"MIREVALE_TEST_BASE_URL": base, "MIREVALE_TEST_RELEASE_KEY": key}
+    def peer(self, base, case, key="", mirrors=()):
+        env = {"MIREVALE_TEST_BASE_URL": base, "MIREVALE_TEST_RELEASE_KEY": key,
+               "MIREVALE_TEST_MIRRORS": " ".join(mirrors)}
         code, out = harness.run_peer_tests(self.prefix, "run", case, env=env, timeout=300)
         self.assertEqual(0, code, out)
         self.assertIn("[  PASSED  ] 1 test", out)
@@ -170,6 +172,18 @@ class RunTest(unittest.TestCase):
             self.peer(server.base, case)
             self.assertEqual(size // 2 + size, server.sent("p03.zip"))
             self.assertIn("[HttpDownload  Range]  status=200 Content-Range=: the whole body again", self.run_log())
+
+            # A body is continued only by the server that sent its first part: when that one fails the
+            # resume, the next attempt asks the mirror for the whole body, never for the rest.
+            with file_server() as mirror:
+                server.reset(first)
+                mirror.reset(first)
+                server.script("p03.zip", "cut 50", "500")
+                self.peer(server.base, "RunRetryTest.CutOffPackageIsContinuedOnlyWhereItBegan", mirrors=[mirror.base])
+                self.assertEqual(2, server.requests("p03.zip"))
+                self.assertEqual([None], mirror.ranges("p03.zip"))
+                self.assertEqual(size, mirror.sent("p03.zip"))
+                self.assertEqual(0, mirror.requests("orbsetup.txt"), "what the first server gives comes from it")
 
             server.reset(first)
             server.script("p03.zip", "cut 50", "hold file")
@@ -388,10 +402,10 @@ class RunTest(unittest.TestCase):
         pem, key = harness.release_key(harness.scratch("run-key"))
         other, _ = harness.release_key(harness.scratch("run-other-key"))
 
-        def signed(tag, spoil=None, entries=None, leave_out=()):
+        def signed(tag, spoil=None, entries=None, leave_out=(), **terms):
             release = packages("signed-" + tag, (1, 2), entries or [installed(1), installed(2)])
             folder = release.finish()
-            harness.sign_release(folder, pem, leave_out)
+            harness.sign_release(folder, pem, leave_out, **terms)
             if spoil:
                 spoil(release, folder)
             return folder
@@ -435,7 +449,7 @@ class RunTest(unittest.TestCase):
                         "RefusedFileAfterThePackagesEndsTheRunUnregistered": 1}
         uninstaller = harness.c_drive(self.prefix) / "Larkspire" / "UnInstall.exe"
         with file_server() as server:
-            server.reset(signed("complete"))
+            server.reset(signed("complete", serial=1, expires=int(time.time()) + 86400))
             server.script("p01.zip", "damaged")
             self.peer(server.base, "RunSignedTest.DamagedPackageIsRetriedAndTheSignedReleaseInstalls", key)
             self.assertEqual(2, server.requests("p01.zip"))
@@ -465,6 +479,50 @@ class RunTest(unittest.TestCase):
             self.peer(server.base, "RunSignedTest.RefusedListOrManifestChangesNothing", key)
             self.assertIn("[CSetupDlg::CheckRelease] orbsetup.txt size mismatch: longer than listed, %d bytes"
                           % (complete / "orbsetup.txt").stat().st_size, harness.log_texts(self.prefix))
+
+            # Over an installation of serial 5: the same serial again (a repair) and a higher one
+            # install; a lower one, or a list from before serials, is refused before the manifest.
+            for serial in (5, 6):
+                server.reset(signed("serial-%d" % serial, serial=serial))
+                self.peer(server.base, "RunSignedTest.SameOrNewerReleaseInstallsAndItsSerialIsRecorded", key)
+                self.assertIn("[CSetupDlg::CheckRelease] release.sha256 signature valid, 5 files listed, serial %d "
+                              "(installed: 5), no expiry" % serial, harness.log_texts(self.prefix))
+            for serial, named in ((4, 4), (None, 0)):
+                server.reset(signed("serial-%s" % serial, serial=serial))
+                self.peer(server.base, "RunSignedTest.OlderReleaseIsRefusedAndChangesNothing", key)
+                self.assertEqual("[CSetupDlg::CheckRelease] release.sha256 serial %d is below the installed "
+                                 "release's 5" % named, harness.log_texts(self.prefix)[-1])
+                self.assertEqual(0, server.requests("orbsetup.txt"))
+            server.reset(signed("expired", serial=1, expires=1599998400))
+            self.peer(server.base, "RunSignedTest.ExpiredListIsRefusedWithItsDate", key)
+            texts = harness.log_texts(self.prefix)
+            self.assertIn("[CSetupDlg::CheckRelease] release.sha256 signature valid, 5 files listed, serial 1 "
+                          "(installed: 0), expires 2020-09-13 12:00:00 UTC", texts)
+            self.assertTrue(texts[-1].startswith("[CSetupDlg::CheckRelease] release.sha256 expired at 2020-09-13 "
+                                                 "12:00:00 UTC, the clock says 20"), texts[-1])
+            self.assertEqual(0, server.requests("orbsetup.txt"))
+
+    def test_mirrors(self):
+        """The base URL refuses connections, the first mirror serves a p02.zip that is not the signed one
+        (of the same size), the second the release: every file falls back, p02.zip twice."""
+        pem, key = harness.release_key(harness.scratch("run-mirror-key"))
+        real = packages("mirror-real", (1, 2), [installed(1), installed(2)]).finish()
+        harness.sign_release(real, pem, serial=1)
+        tampered = harness.scratch("run-mirror-tampered")
+        shutil.copytree(real, tampered, dirs_exist_ok=True)
+        other = Release("mirror-other")
+        other.package("p02.zip", {"data\\p0X.dat": package_files(2)["data\\p02.dat"]})
+        shutil.copy(other.folder / "p02.zip", tampered / "p02.zip")
+        self.assertEqual((real / "p02.zip").stat().st_size, (tampered / "p02.zip").stat().st_size)
+        closed = "http://127.0.0.1:%d/EX/" % harness.free_port()
+        with file_server() as first, file_server() as second:
+            first.reset(tampered)
+            second.reset(real)
+            self.peer(closed, "RunSignedTest.MirrorsStandInForAServerThatFailsOrServesWhatTheListRefuses", key,
+                      mirrors=[first.base, second.base])
+            self.assertEqual([1, 1], [first.requests("p02.zip"), second.requests("p02.zip")])
+            self.assertEqual(0, second.requests("p01.zip"))
+        self.assertFalse((harness.c_drive(self.prefix) / "Larkspire" / "data" / "p0X.dat").exists())
 
     def test_complete_runs(self):
         complete = packages("complete", range(1, 4), [installed(1), installed(2, kind=2), installed(3)]).finish()

@@ -211,4 +211,22 @@ TEST_F(RunRetryTest, PackageCutOffOnceIsInstalledByItsSecondAttempt)
     EXPECT_NE(nullptr, m_dlg->Find(RunEvent::LAUNCH_TIMER));
 }
 
+// p03.zip is cut off half way by the base URL, which then fails the request for the rest; one mirror
+// (MIREVALE_TEST_MIRRORS) serves the same release.
+TEST_F(RunRetryTest, CutOffPackageIsContinuedOnlyWhereItBegan)
+{
+    ASSERT_EQ(1u, g_vecMirrorUrls.size());
+    m_dlg->RunToEnd();
+
+    ExpectThreadsEnded(0);
+    std::vector<LogRecord> records = ReadRunLog();
+    EXPECT_EQ(2u, Lines(records, L" download " + g_strBaseUrl + L"p03.zip failed").size());
+    EXPECT_EQ(1u, Lines(records, L"[HttpDownload  Range]  resume at ").size()) << "the rest is asked of the base URL";
+    EXPECT_EQ((std::vector<std::wstring> {L"[Normal][CSetupDlg::Execute] fallback from " + g_strBaseUrl + L"p03.zip to "
+                  + g_vecMirrorUrls[0] + L"p03.zip"}),
+        Lines(records, L"fallback from "))
+        << "only the failed request for the rest turns to the mirror";
+    EXPECT_NE(nullptr, m_dlg->Find(RunEvent::LAUNCH_TIMER)) << "the installed files match their CRC list";
+}
+
 } // namespace

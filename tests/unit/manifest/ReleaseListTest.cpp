@@ -20,9 +20,18 @@ std::string Line(const std::string& strHash, const std::string& strSize, const s
     return strHash + "  " + strSize + "  " + strName + "\n";
 }
 
+const std::string ZERO_HASH(64, '0');
+
 bool Parse(const std::string& strText, std::vector<ReleaseLine>& lines, std::wstring& strReason)
 {
-    return ParseReleaseList(reinterpret_cast<const BYTE*>(strText.data()), strText.size(), lines, strReason);
+    ReleaseTerms terms;
+    return ParseReleaseList(reinterpret_cast<const BYTE*>(strText.data()), strText.size(), lines, terms, strReason);
+}
+
+bool ParseTerms(const std::string& strText, ReleaseTerms& terms, std::wstring& strReason)
+{
+    std::vector<ReleaseLine> lines;
+    return ParseReleaseList(reinterpret_cast<const BYTE*>(strText.data()), strText.size(), lines, terms, strReason);
 }
 
 TEST(ReleaseList, ReadsHashSizeAndNameInByteOrder)
@@ -48,6 +57,71 @@ TEST(ReleaseList, ReadsHashSizeAndNameInByteOrder)
              HASH_A + "  1  a\tb\n", strGood + "\n", Line(HASH_A, "1", "b.zip") + strGood, strGood + strGood}) {
         EXPECT_FALSE(Parse(strText, lines, strReason)) << strText;
         EXPECT_EQ(0u, strReason.find(L"malformed: ")) << Narrow(strReason);
+    }
+}
+
+TEST(ReleaseList, TermsAreLinesOfTheirOwnThatNameNoFile)
+{
+    std::vector<ReleaseLine> lines;
+    ReleaseTerms terms;
+    std::wstring strReason;
+    // ':' sorts after digits and before letters; the terms take part in the order like any name.
+    const std::string strList = Line(HASH_A, "1", "1.zip") + Line(ZERO_HASH, "1798761600", ":expires")
+        + Line(ZERO_HASH, "0", ":later-term") + Line(ZERO_HASH, "42", ":serial") + Line(HASH_A, "2", "A.zip")
+        + Line(ABC_SHA256, "3", "core.zip");
+    ASSERT_TRUE(
+        ParseReleaseList(reinterpret_cast<const BYTE*>(strList.data()), strList.size(), lines, terms, strReason))
+        << Narrow(strReason);
+    EXPECT_EQ(42, terms.nSerial);
+    EXPECT_EQ(1798761600, terms.llExpires);
+    ASSERT_EQ(3u, lines.size()) << "terms are no files, and a term this installer does not know is passed over";
+    EXPECT_EQ(nullptr, FindReleaseLine(lines, ":serial"));
+    EXPECT_EQ(&lines[1], FindReleaseLine(lines, "A.zip"));
+
+    // A list from before the terms: serial 0, no expiry.
+    ASSERT_TRUE(ParseTerms(Line(HASH_A, "1", "a.zip"), terms, strReason));
+    EXPECT_EQ(0, terms.nSerial);
+    EXPECT_EQ(-1, terms.llExpires);
+
+    const std::pair<std::string, std::wstring> malformed[] = {
+        {Line(HASH_A, "42", ":serial"), L"malformed: line 1: a term with a digest that is not all zeros"},
+        {Line(ZERO_HASH, "0", ":serial"), L"malformed: line 1: serial 0"},
+        {Line(ZERO_HASH, "7", ":serial") + Line(ZERO_HASH, "1", ":expires"),
+            L"malformed: line 2: names not in increasing byte order"},
+        {Line(ZERO_HASH, "7", ":serial") + Line(ZERO_HASH, "8", ":serial"),
+            L"malformed: line 2: names not in increasing byte order"},
+        {Line(HASH_A, "1", "a.zip") + Line(ZERO_HASH, "7", ":serial"),
+            L"malformed: line 2: names not in increasing byte order"},
+    };
+    for (const auto& c : malformed) {
+        EXPECT_FALSE(ParseTerms(c.first, terms, strReason)) << c.first;
+        EXPECT_EQ(c.second, strReason) << c.first;
+    }
+}
+
+TEST(ReleaseList, OnlyAnOlderOrExpiredListIsRefused)
+{
+    const long long llNow = 1800000000;
+    struct {
+        long long nSerial, llExpires, nInstalled;
+        ReleaseVerdict verdict;
+    } const cases[] = {
+        {5, -1, 5, ReleaseVerdict::ACCEPTED}, // the same release again: a repair
+        {6, -1, 5, ReleaseVerdict::ACCEPTED},
+        {4, -1, 5, ReleaseVerdict::OLDER_THAN_INSTALLED},
+        {0, -1, 1, ReleaseVerdict::OLDER_THAN_INSTALLED}, // a list from before serials, over one with
+        {0, -1, 0, ReleaseVerdict::ACCEPTED},
+        {1, llNow + 1, 0, ReleaseVerdict::ACCEPTED},
+        {1, llNow, 0, ReleaseVerdict::EXPIRED},
+        {1, 0, 0, ReleaseVerdict::EXPIRED},
+        {4, llNow - 1, 5, ReleaseVerdict::OLDER_THAN_INSTALLED},
+    };
+    for (const auto& c : cases) {
+        ReleaseTerms terms;
+        terms.nSerial = c.nSerial;
+        terms.llExpires = c.llExpires;
+        EXPECT_EQ(c.verdict, JudgeRelease(terms, c.nInstalled, llNow))
+            << c.nSerial << " " << c.llExpires << " " << c.nInstalled;
     }
 }
 
@@ -122,6 +196,10 @@ TEST(ReleaseCheck, KeepsOnlyAListItsOwnersKeySignedAndComparesBodiesWithIt)
     EXPECT_EQ(L"hash mismatch", check.Compare(L"a.zip", abc, 0));
     EXPECT_EQ(L"size mismatch: 2 bytes, listed 3", check.Compare(L"filecrc.txt", abc, 2));
     EXPECT_EQ(L"not listed", check.Compare(L"b.zip", abc, 3));
+    BYTE digest[SHA256_BYTES] = {};
+    EXPECT_EQ(L"hash mismatch", check.Compare(L"filecrc.txt", abc, 3, digest)) << "a digest given is the one compared";
+    ASSERT_EQ(0, Sha256(abc, 3, digest));
+    EXPECT_EQ(L"", check.Compare(L"filecrc.txt", abc, 3, digest));
     std::vector<PackageEntry> entries = {{L"a.zip", 0, 1}, {L"", 0, 1}, {L"b.zip", 0, 7}};
     EXPECT_EQ(&entries[2], check.FirstUnlisted(entries))
         << "every named package counts, whatever its kind; a line without a name names nothing";

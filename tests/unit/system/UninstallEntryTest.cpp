@@ -83,6 +83,30 @@ TEST_F(UninstallEntryTest, RepeatedInstallationOverwritesTheSevenValuesAndKeepsO
     EXPECT_EQ(0, memcmp(kept->second.data(), &dwSize, sizeof(dwSize)));
 }
 
+TEST_F(UninstallEntryTest, ReleaseSerialIsRecordedAndReadBackOnlyAsADecimalAboveZero)
+{
+    EXPECT_EQ(0, ReadInstalledReleaseSerial()) << "no entry";
+    WriteUninstallEntry(L"C:\\Larkspire", L"C:\\UnInstall Larkspire");
+    EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, s_szEntryKey, L"ReleaseSerial").has_value())
+        << "a release without a serial records none";
+    EXPECT_EQ(0, ReadInstalledReleaseSerial());
+
+    WriteUninstallEntry(L"C:\\Larkspire", L"C:\\UnInstall Larkspire", 123456789012345678LL);
+    ExpectString(L"ReleaseSerial", L"123456789012345678");
+    EXPECT_EQ(123456789012345678LL, ReadInstalledReleaseSerial());
+
+    CSavedRegValue serial(HKEY_LOCAL_MACHINE, s_szEntryKey, L"ReleaseSerial");
+    for (const wchar_t* pszStored : {L"", L"-3", L"7x", L" 7", L"1234567890123456789"}) {
+        ASSERT_TRUE(serial.SetString(pszStored));
+        EXPECT_EQ(0, ReadInstalledReleaseSerial()) << Narrow(pszStored);
+    }
+    DWORD dwSerial = 9;
+    ASSERT_TRUE(serial.SetRaw(REG_DWORD, &dwSerial, sizeof(dwSerial)));
+    EXPECT_EQ(0, ReadInstalledReleaseSerial()) << "only the text the installer writes counts";
+    ASSERT_TRUE(serial.SetRaw(REG_SZ, L"12", 4));
+    EXPECT_EQ(12, ReadInstalledReleaseSerial()) << "a text stored without its terminating zero";
+}
+
 struct RefusedOpen {
     static inline int s_nCalls;
     static inline REGSAM s_samAsked;
@@ -98,7 +122,7 @@ struct RefusedOpen {
 TEST_F(UninstallEntryTest, WithoutRightsToTheUninstallKeyNothingIsWrittenOrLogged)
 {
     RefusedOpen::s_nCalls = 0;
-    WriteUninstallEntry(L"C:\\Larkspire", L"C:\\UnInstall Larkspire", RefusedOpen::Open);
+    WriteUninstallEntry(L"C:\\Larkspire", L"C:\\UnInstall Larkspire", 0, RefusedOpen::Open);
 
     EXPECT_EQ(1, RefusedOpen::s_nCalls);
     EXPECT_EQ(static_cast<REGSAM>(KEY_WRITE), RefusedOpen::s_samAsked);
