@@ -35,7 +35,7 @@ private:
 
     SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_wake = CONDITION_VARIABLE_INIT; // enough new bytes, or the end of the object
-    CONDITION_VARIABLE m_idle = CONDITION_VARIABLE_INIT; // the thread no longer reads the body
+    CONDITION_VARIABLE m_idle = CONDITION_VARIABLE_INIT; // a pass has ended: the body is not read, less is left
     const BYTE* m_pBody = nullptr; // nullptr while detached
     size_t m_cbGiven = 0;
     size_t m_cbHashed = 0;

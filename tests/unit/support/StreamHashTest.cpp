@@ -35,7 +35,8 @@ std::vector<BYTE> Finish(CStreamHash& hash, const std::vector<BYTE>& body, size_
 // whenever it outgrows itself, as HttpDownload's does.
 TEST(StreamHashTest, DigestOfABodyGivenInPiecesThroughAMovingBlockIsTheBodysDigest)
 {
-    const std::vector<BYTE> body = Pattern(3 * 1024 * 1024 + 77, 1);
+    // Larger than the backlog the hash allows, so that the loop also waits for it.
+    const std::vector<BYTE> body = Pattern(9 * 1024 * 1024 + 77, 1);
     CStreamHash hash;
     std::vector<BYTE> block(4096);
     size_t cbHeld = 0;
