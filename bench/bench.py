@@ -629,7 +629,7 @@ class Bench:
             col(installs, "package_extract"), col(natives, "extract"))
         row("in it: CRC check / CRC-32 of every installed file", col(installs, "crc"), col(natives, "crc"))
         row("**HttpDownload** of %s (%.0f MiB) / curl -o /dev/null" % (self.largest, big / MiB), dl[0], dl[1])
-        row("HttpDownload of it with every core kept busy by a spinner at the lowest priority / curl",
+        row("HttpDownload of it with every core kept busy by such a spinner / curl",
             self.download_awake, dl[1])
         row("**CSetupDlg::UnZip** of %s (%.0f MiB unpacked) / unzip"
             % (self.largest, self.largest_uncompressed / MiB), uz[0], uz[1])
@@ -648,7 +648,7 @@ class Bench:
         as_they_come, kept_busy = signed["plain"], signed["awake"]
         row("**Signed release**, complete installation: installer with the release key / the same installer "
             "without (in the native column)", as_they_come["signed"], as_they_come["unsigned"])
-        row("the same with every core kept busy by a spinner at the lowest priority (no idle wake-ups)",
+        row("the same with every core kept busy by a spinner that runs only when nothing else wants the core",
             kept_busy["signed"], kept_busy["unsigned"])
         row("**SHA-256** (CNG, in-process) of %s / openssl dgst -sha256" % self.largest, signed["hashed"],
             signed["native"])
