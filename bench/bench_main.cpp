@@ -316,7 +316,7 @@ int HashFile(const wchar_t* pszFile, int nReps)
         && cbRead == size.QuadPart;
     CloseHandle(hFile);
     for (int nRep = 1; bRead && nRep <= nReps; ++nRep) {
-        BYTE digest[SHA256_BYTES];
+        BYTE digest[SHA256_DIGEST_BYTES];
         Memory before = ReadMemory();
         double dStart = Now();
         NTSTATUS status = Sha256(pBuffer.get(), cbRead, digest);

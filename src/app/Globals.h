@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+// The product's names (g_szDisplayName and the file and folder names) are the shared rules'.
+#include "core/rules/Names.h"
+
 // Download base URL: an http:// URL of the server folder "/EX/", ending in "/"; a file's URL is this
 // string followed directly by the file name. Built into the program, never changed while it runs.
 extern const std::wstring g_strBaseUrl;
@@ -25,6 +28,3 @@ inline const std::wstring& BaseUrlAt(size_t nIndex)
 // Public key of the release's owner: the 130 lowercase hex digits of its uncompressed P-256 point.
 // Empty in a build that installs unsigned releases.
 extern const std::wstring g_strReleaseKey;
-
-// Product display name: uninstall entry, Start-menu folder and shortcut names.
-inline constexpr WCHAR g_szDisplayName[] = L"Mirevale";

@@ -3,8 +3,9 @@
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "core/SetupOptions.h"
-#include "core/SplitString.h"
+#include "core/rules/Text.h"
 #include "support/GdiplusInc.h"
+#include "support/WideText.h"
 
 static Gdiplus::GdiplusStartupInput s_gdiplusStartupInput;
 CSetupApp theApp;
@@ -14,7 +15,8 @@ const std::wstring g_strBaseUrl = MIREVALE_BASE_URL;
 static std::vector<std::wstring> MirrorUrls()
 {
     std::vector<std::wstring> vecUrls;
-    SplitString(MIREVALE_MIRRORS, L' ', vecUrls);
+    for (const std::u16string& strUrl : SplitString(ToU16(MIREVALE_MIRRORS), u' '))
+        vecUrls.push_back(FromU16(strUrl));
     return vecUrls;
 }
 

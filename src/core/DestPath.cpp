@@ -5,6 +5,7 @@
 #include "support/Log.h"
 #include "support/RealPath.h"
 #include "system/FolderSecurity.h"
+#include "core/rules/Names.h"
 
 namespace {
 // How long construction waits for a drive list that a new Wine session does not have yet.
@@ -24,10 +25,10 @@ void CSetupDlg::GetDestPath()
     bool bDriveC = false;
     if (ChooseDriveRoot(szDrives, cchDrives, szRoot, ARRAYSIZE(szRoot), &bDriveC)) {
         CopyString(m_szDriveRoot, ARRAYSIZE(m_szDriveRoot), bDriveC ? L"C:\\" : szRoot);
-        bool bFits = Format(m_szSetupPath, ARRAYSIZE(m_szSetupPath), L"%sLarkspire", szRoot)
+        bool bFits = Format(m_szSetupPath, ARRAYSIZE(m_szSetupPath), L"%s" INSTALL_FOLDER_NAME, szRoot)
             && Format(m_szTempPath, ARRAYSIZE(m_szTempPath), L"%stemp", szRoot)
             && Format(g_szLogPath, ARRAYSIZE(g_szLogPath), L"%stemp\\log.txt", szRoot)
-            && Format(m_szUnInstallPath, ARRAYSIZE(m_szUnInstallPath), L"%sUnInstall Larkspire", szRoot);
+            && Format(m_szUnInstallPath, ARRAYSIZE(m_szUnInstallPath), L"%sUnInstall " INSTALL_FOLDER_NAME, szRoot);
         // Archives, the log and the uninstaller's copy are written there: a link in its place, which any
         // user may make beforehand, would send them into another user's folder.
         CProtectedFolderSecurity security;

@@ -5,12 +5,13 @@
 #include <new>
 
 #include "app/Globals.h"
-#include "core/FileCrcRules.h"
-#include "core/ServedText.h"
 #include "core/SetupDlg.h"
+#include "core/rules/ServedLists.h"
+#include "core/rules/Text.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
+#include "support/WideText.h"
 
 BOOL CSetupDlg::CheckFileCRC()
 {
@@ -27,27 +28,28 @@ BOOL CSetupDlg::CheckFileCRC()
     }
 
     // Copied out before GetFileCRC reuses the buffer for the files.
-    std::wstring strText = ServedText(m_pRecvBuf, m_nRecvLen);
+    std::wstring strText = FromU16(DecodeServedText(m_pRecvBuf, static_cast<size_t>(m_nRecvLen)));
     LogNormal(L"[CSetupDlg::CheckFileCRC] filecrc content %s", strText.c_str());
     if (strText.empty()) {
         LogError(L"[CSetupDlg::CheckFileCRC]filecrc.txt no content");
         return FALSE;
     }
 
-    for (const CrcListEntry& entry : ParseCrcList(strText)) {
+    for (const CrcListLine& line : ParseCrcList(ToU16(strText))) {
         if (StopRequested())
             return FALSE;
-        if (entry.dwCrc == 0)
+        if (line.nCrc == 0)
             continue;
-        DWORD dwLocal = GetFileCRC(entry.strName.c_str());
-        LogNormal(
-            L"[CSetupDlg::CheckFileCRC] %s loacalCRC=%lu, netCRC=%lu", entry.strName.c_str(), dwLocal, entry.dwCrc);
+        const std::wstring strName = FromU16(line.strName);
+        const DWORD dwNet = line.nCrc;
+        DWORD dwLocal = GetFileCRC(strName.c_str());
+        LogNormal(L"[CSetupDlg::CheckFileCRC] %s loacalCRC=%lu, netCRC=%lu", strName.c_str(), dwLocal, dwNet);
         if (dwLocal == 0) {
-            LogError(L"[CSetupDlg::CheckFileCRC] %s GetCRC error", entry.strName.c_str());
+            LogError(L"[CSetupDlg::CheckFileCRC] %s GetCRC error", strName.c_str());
             return FALSE;
         }
-        if (dwLocal != entry.dwCrc) {
-            LogError(L"[CSetupDlg::CheckFileCRC] %s CRC is not equal", entry.strName.c_str());
+        if (dwLocal != dwNet) {
+            LogError(L"[CSetupDlg::CheckFileCRC] %s CRC is not equal", strName.c_str());
             return FALSE;
         }
     }

@@ -4,12 +4,13 @@
 
 #include "app/Globals.h"
 #include "core/PackageDownload.h"
-#include "core/PackageName.h"
+#include "core/rules/Names.h"
 #include "support/FileWrite.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
 #include "support/RealPath.h"
+#include "support/WideText.h"
 #include "system/ClientProcess.h"
 #include "system/ShellLinks.h"
 
@@ -118,7 +119,7 @@ DWORD CSetupDlg::InstallPackages()
         WCHAR szArchive[MAX_PATH];
         // The archive is written wherever the name leads: one that leaves the temporary folder fails
         // the attempt, as a path that does not fit does, before anything is fetched.
-        const bool bNameInside = IsNameInsideFolder(entry.szName);
+        const bool bNameInside = IsNameInsideFolder(AsU16(entry.szName));
         if (!bNameInside || !Format(szUrl, ARRAYSIZE(szUrl), L"%s%s", BaseUrlAt(package.nBase).c_str(), entry.szName)
             || !Format(szArchive, ARRAYSIZE(szArchive), L"%s\\%s", m_szTempPath, entry.szName)) {
             const WCHAR* pszWhy = bNameInside ? L"path too long" : L"name outside the temp folder";
@@ -262,7 +263,7 @@ DWORD CSetupDlg::Run()
     WriteClientConfig(0);
     WCHAR szTarget[MAX_PATH];
     WCHAR szIcon[MAX_PATH];
-    if (Format(szTarget, ARRAYSIZE(szTarget), L"%s/iQorRemote.exe", m_szSetupPath)
+    if (Format(szTarget, ARRAYSIZE(szTarget), L"%s/" CLIENT_PROGRAM_NAME, m_szSetupPath)
         && Format(szIcon, ARRAYSIZE(szIcon), L"%s/favicon.ico", m_szSetupPath))
         CreateDesktopLink(g_szDisplayName, m_szSetupPath, szTarget, szIcon, m_bSilent);
     SetStartShellLink();
@@ -291,7 +292,7 @@ DWORD CSetupDlg::InstallSilently(bool bLaunch)
 {
     m_bSilent = true;
     LogNormal(L"[CSetupDlg::InstallSilently] unattended install launch=%d", bLaunch ? 1 : 0);
-    if (FindProcess(L"iQorRemote.exe", m_szSetupPath)) {
+    if (FindProcess(L"" CLIENT_PROGRAM_NAME, m_szSetupPath)) {
         LogNormal(L"[CSetupDlg::InstallSilently] the client runs from the install folder: nothing changed");
         return m_dwExitCode = SETUP_EXIT_CLIENT_RUNNING;
     }

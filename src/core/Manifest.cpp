@@ -1,9 +1,10 @@
 #include "core/PackageList.h"
 
-#include "core/ServedText.h"
 #include "core/SetupDlg.h"
+#include "core/rules/Text.h"
 #include "support/Format.h"
 #include "support/Log.h"
+#include "support/WideText.h"
 
 #include "app/Globals.h"
 
@@ -39,7 +40,7 @@ bool CSetupDlg::Execute(int* pnCount)
         return false;
     }
 
-    std::wstring strText = ServedText(m_pRecvBuf, m_nRecvLen);
+    std::wstring strText = FromU16(DecodeServedText(m_pRecvBuf, static_cast<size_t>(m_nRecvLen)));
     LogNormal(L"[CSetupDlg::Execute] orbsetup.txt Begin");
     LogNormal(L"[CSetupDlg::Execute] %s", strText.c_str());
     LogNormal(L"[CSetupDlg::Execute] orbsetup.txt End");

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/PackageEntry.h"
-#include "core/ReleaseList.h"
+#include "core/rules/ReleaseList.h"
 
 // The signed list of the release being installed: once its signature has been verified with the
 // built-in public key, every later body must match its line before it is parsed, written or extracted.
@@ -23,12 +23,14 @@ public:
     long long ListedSize(const WCHAR* pszName) const;
     // The first entry whose name has no line, or nullptr.
     const PackageEntry* FirstUnlisted(const std::vector<PackageEntry>& vecPackages) const;
-    size_t Count() const { return m_vecLines.size(); }
-    const ReleaseTerms& Terms() const { return m_terms; }
+    size_t Count() const { return m_list.vecFiles.size(); }
+    const ReleaseTerms& Terms() const { return m_list.terms; }
 
 private:
     const ReleaseLine* Find(const WCHAR* pszName) const;
 
-    std::vector<ReleaseLine> m_vecLines;
-    ReleaseTerms m_terms;
+    ReleaseList m_list;
 };
+
+// The installer's record of why a list is malformed: "malformed: line 3: ...".
+std::wstring DescribeListProblem(const ReleaseListError& error);

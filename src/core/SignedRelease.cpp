@@ -2,6 +2,7 @@
 
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
+#include "core/rules/ReleaseList.h"
 #include "support/Cng.h"
 #include "support/Format.h"
 #include "support/Log.h"
@@ -12,8 +13,6 @@
 
 namespace {
 
-// Read to at most this: a list of a few hundred lines is some kilobytes.
-const long long RELEASE_LIST_LIMIT = 1 << 20;
 const WCHAR SIGNATURE_REFUSED[] = L"安装包签名无效";
 
 bool IsSigned()
@@ -33,30 +32,22 @@ long long UnixNow()
     return static_cast<long long>(value.QuadPart / FILETIME_PER_SECOND) - UNIX_EPOCH_SECONDS;
 }
 
-// Unix seconds as "2026-12-09 18:00:00", in UTC or in the machine's local time; "?" when no date has them.
-std::wstring FormatUnixTime(long long llSeconds, bool bLocal, bool bSeconds = true)
+// Unix seconds as "2026-12-09 18:00" in the machine's own time; "?" when no date has them.
+std::wstring LocalTimeText(long long llSeconds)
 {
     SYSTEMTIME utc = {};
     SYSTEMTIME local = {};
     ULARGE_INTEGER value;
     value.QuadPart = static_cast<ULONGLONG>(llSeconds + UNIX_EPOCH_SECONDS) * FILETIME_PER_SECOND;
     FILETIME ft = {value.LowPart, value.HighPart};
-    if (llSeconds < 0 || !FileTimeToSystemTime(&ft, &utc)
-        || (bLocal && !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)))
+    if (llSeconds < 0 || !FileTimeToSystemTime(&ft, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
         return L"?";
-    const SYSTEMTIME& st = bLocal ? local : utc;
-    return bSeconds
-        ? FormatString(L"%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond)
-        : FormatString(L"%04u-%02u-%02u %02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute);
+    return FormatString(L"%04u-%02u-%02u %02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute);
 }
 
-std::wstring DescribeTerms(const ReleaseTerms& terms, long long nInstalledSerial)
+std::wstring Wide(const std::string& strAscii)
 {
-    std::wstring strSerial = terms.nSerial > 0 ? FormatString(L"serial %I64d", terms.nSerial) : L"no serial";
-    std::wstring strExpiry = terms.llExpires >= 0
-        ? FormatString(L"expires %s UTC", FormatUnixTime(terms.llExpires, false).c_str())
-        : L"no expiry";
-    return FormatString(L"%s (installed: %I64d), %s", strSerial.c_str(), nInstalledSerial, strExpiry.c_str());
+    return std::wstring(strAscii.begin(), strAscii.end());
 }
 
 } // namespace
@@ -95,11 +86,12 @@ bool CSetupDlg::AcceptReleaseList(const std::wstring& strUrl, std::wstring& strM
     std::wstring strReason = L"download failed";
     LogNormal(L"[CSetupDlg::CheckRelease] start download  %s", strUrl.c_str());
     bool bSigned = false;
-    if (DownloadToRecvBuffer(strUrl.c_str(), L"release.sha256", RELEASE_LIST_LIMIT)) {
+    if (DownloadToRecvBuffer(strUrl.c_str(), L"release.sha256", static_cast<long long>(RELEASE_LIST_LIMIT))) {
         // Copied out: the signature arrives in the same block.
         std::vector<BYTE> list(m_pRecvBuf, m_pRecvBuf + m_nRecvLen);
         strFile = L"release.sha256.sig";
-        bSigned = DownloadToRecvBuffer((strUrl + L".sig").c_str(), L"release.sha256.sig", P256_SIGNATURE_BYTES)
+        bSigned = DownloadToRecvBuffer(
+                      (strUrl + L".sig").c_str(), L"release.sha256.sig", static_cast<long long>(P256_SIGNATURE_BYTES))
             && m_release.Accept(g_strReleaseKey, list.data(), static_cast<int>(list.size()), m_pRecvBuf, m_nRecvLen,
                 strFile, strReason);
     }
@@ -109,10 +101,11 @@ bool CSetupDlg::AcceptReleaseList(const std::wstring& strUrl, std::wstring& strM
     }
 
     const ReleaseTerms& terms = m_release.Terms();
-    const long long nInstalled = ReadInstalledReleaseSerial();
-    const long long llNow = UnixNow();
-    LogNormal(L"[CSetupDlg::CheckRelease] release.sha256 signature valid, %u files listed, %s",
-        static_cast<unsigned>(m_release.Count()), DescribeTerms(terms, nInstalled).c_str());
+    const int64_t nInstalled = ReadInstalledReleaseSerial();
+    const int64_t llNow = UnixNow();
+    LogNormal(L"[CSetupDlg::CheckRelease] release.sha256 signature valid, %u files listed, %s (installed: %I64d), %s",
+        static_cast<unsigned>(m_release.Count()), Wide(DescribeSerial(terms)).c_str(), nInstalled,
+        Wide(DescribeExpiry(terms)).c_str());
     switch (JudgeRelease(terms, nInstalled, llNow)) {
     case ReleaseVerdict::ACCEPTED:
         return true;
@@ -123,10 +116,9 @@ bool CSetupDlg::AcceptReleaseList(const std::wstring& strUrl, std::wstring& strM
         return false;
     case ReleaseVerdict::EXPIRED:
         // The date in the user's own time, so that a clock set wrong is seen for what it is.
-        LogError(L"[CSetupDlg::CheckRelease] release.sha256 expired at %s UTC, the clock says %s UTC",
-            FormatUnixTime(terms.llExpires, false).c_str(), FormatUnixTime(llNow, false).c_str());
-        strMessage = FormatString(
-            L"安装包已于%s过期，请检查电脑的日期和时间", FormatUnixTime(terms.llExpires, true, false).c_str());
+        LogError(L"[CSetupDlg::CheckRelease] release.sha256 expired at %s, the clock says %s",
+            Wide(UtcTimeText(terms.llExpires)).c_str(), Wide(UtcTimeText(llNow)).c_str());
+        strMessage = FormatString(L"安装包已于%s过期，请检查电脑的日期和时间", LocalTimeText(terms.llExpires).c_str());
         return false;
     }
     return false;
@@ -142,7 +134,7 @@ bool CSetupDlg::ReceivedMatchesRelease(const WCHAR* pszName, CDownloadState& sta
     if (!IsSigned())
         return true;
     // Taken as the bytes arrived; hashed here only when that could not be had.
-    BYTE digest[SHA256_BYTES];
+    BYTE digest[SHA256_DIGEST_BYTES];
     const bool bDigest = state.BodyDigest(m_pRecvBuf, m_nRecvLen, digest);
     std::wstring strProblem = m_release.Compare(pszName, m_pRecvBuf, m_nRecvLen, bDigest ? digest : nullptr);
     if (!strProblem.empty()) {

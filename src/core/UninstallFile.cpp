@@ -7,6 +7,7 @@
 #include "support/Handles.h"
 #include "support/Log.h"
 #include "support/RealPath.h"
+#include "core/rules/Names.h"
 
 BOOL CSetupDlg::DownloadUninstallFile()
 {
@@ -25,7 +26,7 @@ BOOL CSetupDlg::DownloadUninstallFile()
 
     // m_szDriveRoot ends in a backslash: the doubled separator is read as one.
     WCHAR szPath[MAX_PATH];
-    if (!Format(szPath, ARRAYSIZE(szPath), L"%s\\%s\\UnInstall.exe", m_szDriveRoot, L"Larkspire")) {
+    if (!Format(szPath, ARRAYSIZE(szPath), L"%s\\%s\\UnInstall.exe", m_szDriveRoot, L"" INSTALL_FOLDER_NAME)) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] path too long root=%s", m_szDriveRoot);
         return FALSE;
     }

@@ -9,11 +9,13 @@
 #include "core/SetupExitCodes.h"
 #include "core/ZipLayerRules.h"
 #include "core/ZipMemory.h"
+#include "core/rules/ZipItems.h"
 #include "support/FileAttributes.h"
 #include "support/FileWrite.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
+#include "support/WideText.h"
 #include "unzip.h"
 // After unzip.h: it relies on the zlib macros that header brings in.
 #include "iowin32.h"
@@ -180,11 +182,11 @@ static void ApplyLocalExtendedTimes(ZipArchive* pZip, ZipItemInfo* pInfo)
     ZipExtendedTimes times;
     if (cbExtra > 0 && FindExtendedTimes(pZip->rgbExtra, static_cast<size_t>(cbExtra), times)) {
         if (times.bModified)
-            pInfo->ftModified = UnixTimeToFileTime(times.dwModified);
+            pInfo->ftModified = UnixTimeToFileTime(times.nModified);
         if (times.bAccessed)
-            pInfo->ftAccess = UnixTimeToFileTime(times.dwAccessed);
+            pInfo->ftAccess = UnixTimeToFileTime(times.nAccessed);
         if (times.bCreated)
-            pInfo->ftCreation = UnixTimeToFileTime(times.dwCreated);
+            pInfo->ftCreation = UnixTimeToFileTime(times.nCreated);
     }
     unzCloseCurrentFile(pZip->hUnz);
 }
@@ -224,7 +226,7 @@ DWORD QueryZipItem(ZipHandle hZip, int nIndex, ZipItemInfo* pInfo)
     int cchName = MultiByteToWideChar(CP_ACP, 0, hZip->rgchStoredName, -1, hZip->rgwchName, STORED_NAME_SIZE);
     if (cchName == 0)
         hZip->rgwchName[0] = L'\0';
-    const WCHAR* pszSafe = SanitizeZipItemName(hZip->rgwchName);
+    const WCHAR* pszSafe = AsWide(SanitizeZipItemName(AsU16(hZip->rgwchName)));
     bool bNameCut = !CopyString(pInfo->szName, MAX_PATH, pszSafe);
 
     pInfo->nIndex = nIndex;
@@ -383,13 +385,13 @@ DWORD UnzipItem(ZipHandle hZip, int nIndex, const WCHAR* pszName)
         LogError(L"[UnzipItem] name too long index=%d name=%s", nIndex, info.szName);
         return ZR_NAME;
     }
-    const WCHAR* pszSafe = SanitizeZipItemName(pszName);
+    const WCHAR* pszSafe = AsWide(SanitizeZipItemName(AsU16(pszName)));
     WCHAR szPath[MAX_PATH];
     if (pszSafe[0] == L'\0' || !Format(szPath, MAX_PATH, L"%s%s", hZip->szTarget, pszSafe)) {
         LogError(L"[UnzipItem] path too long folder=%s name=%s", hZip->szTarget, pszName);
         return ZR_NAME;
     }
-    size_t cchFolderPart = ZipItemFolderLength(pszSafe);
+    size_t cchFolderPart = ZipItemFolderLength(AsU16(pszSafe));
     if (!EnsureFolders(hZip, szPath, cchFolderPart))
         return ZR_CREATE;
 

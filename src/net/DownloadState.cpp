@@ -68,7 +68,7 @@ void CDownloadState::DetachBlock()
         m_pHash->Detach();
 }
 
-bool CDownloadState::BodyDigest(const BYTE* pBlock, int nLength, BYTE (&digest)[SHA256_BYTES])
+bool CDownloadState::BodyDigest(const BYTE* pBlock, int nLength, BYTE (&digest)[SHA256_DIGEST_BYTES])
 {
     return m_pHash && nLength >= m_nBodyStart
         && BCRYPT_SUCCESS(m_pHash->Finish(pBlock + m_nBodyStart, Held(nLength), digest));

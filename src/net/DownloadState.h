@@ -57,7 +57,7 @@ public:
     void DetachBlock();
     // The SHA-256 of the body that the block at pBlock holds up to nLength; false without hashing or
     // when it cannot be had (the caller then hashes the bytes itself).
-    bool BodyDigest(const BYTE* pBlock, int nLength, BYTE (&digest)[SHA256_BYTES]);
+    bool BodyDigest(const BYTE* pBlock, int nLength, BYTE (&digest)[SHA256_DIGEST_BYTES]);
 
     int m_nBodyStart;
     WCHAR m_szValidator[128]; // empty: the response gave nothing If-Range can carry

@@ -5,7 +5,7 @@
 
 #include "support/Handles.h"
 
-NTSTATUS Sha256(const BYTE* pData, size_t cb, BYTE (&digest)[SHA256_BYTES])
+NTSTATUS Sha256(const BYTE* pData, size_t cb, BYTE (&digest)[SHA256_DIGEST_BYTES])
 {
     CBcryptAlg alg;
     NTSTATUS status = BCryptOpenAlgorithmProvider(alg.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
@@ -21,14 +21,14 @@ NTSTATUS Sha256(const BYTE* pData, size_t cb, BYTE (&digest)[SHA256_BYTES])
         nDone += cbSlice;
     }
     if (BCRYPT_SUCCESS(status))
-        status = BCryptFinishHash(hash.Get(), digest, SHA256_BYTES, 0);
+        status = BCryptFinishHash(hash.Get(), digest, SHA256_DIGEST_BYTES, 0);
     return status;
 }
 
 NTSTATUS VerifyP256(
     const BYTE (&point)[P256_POINT_BYTES], const BYTE* pData, size_t cb, const BYTE (&signature)[P256_SIGNATURE_BYTES])
 {
-    BYTE digest[SHA256_BYTES];
+    BYTE digest[SHA256_DIGEST_BYTES];
     NTSTATUS status = Sha256(pData, cb, digest);
     if (!BCRYPT_SUCCESS(status))
         return status;
@@ -49,5 +49,5 @@ NTSTATUS VerifyP256(
     if (!BCRYPT_SUCCESS(status))
         return status;
     return BCryptVerifySignature(
-        key.Get(), nullptr, digest, SHA256_BYTES, const_cast<PUCHAR>(signature), P256_SIGNATURE_BYTES, 0);
+        key.Get(), nullptr, digest, SHA256_DIGEST_BYTES, const_cast<PUCHAR>(signature), P256_SIGNATURE_BYTES, 0);
 }

@@ -125,7 +125,7 @@ void CStreamHash::Detach()
     ReleaseSRWLockExclusive(&m_lock);
 }
 
-NTSTATUS CStreamHash::Finish(const BYTE* pBody, size_t cb, BYTE (&digest)[SHA256_BYTES])
+NTSTATUS CStreamHash::Finish(const BYTE* pBody, size_t cb, BYTE (&digest)[SHA256_DIGEST_BYTES])
 {
     AcquireSRWLockExclusive(&m_lock);
     WaitIdle();
@@ -136,7 +136,7 @@ NTSTATUS CStreamHash::Finish(const BYTE* pBody, size_t cb, BYTE (&digest)[SHA256
     else if (EnsureHash() && cb > m_cbHashed)
         m_status = HashData(pBody + m_cbHashed, cb - m_cbHashed);
     if (BCRYPT_SUCCESS(m_status))
-        m_status = BCryptFinishHash(m_hash.Get(), digest, SHA256_BYTES, 0);
+        m_status = BCryptFinishHash(m_hash.Get(), digest, SHA256_DIGEST_BYTES, 0);
     m_bFinished = true;
     m_cbGiven = m_cbHashed = cb;
     NTSTATUS status = m_status;

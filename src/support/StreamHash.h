@@ -23,7 +23,7 @@ public:
     void Detach();
     // The digest of the cb bytes of the body at pBody (where it lies now), of which the thread has
     // hashed what it could; after it only Reset makes the object take bytes again.
-    NTSTATUS Finish(const BYTE* pBody, size_t cb, BYTE (&digest)[SHA256_BYTES]);
+    NTSTATUS Finish(const BYTE* pBody, size_t cb, BYTE (&digest)[SHA256_DIGEST_BYTES]);
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID pParam);

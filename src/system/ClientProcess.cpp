@@ -7,6 +7,7 @@
 #include "support/Handles.h"
 #include "support/Log.h"
 #include "system/SystemPaths.h"
+#include "core/rules/Names.h"
 
 bool FindProcess(const WCHAR* pszExeName, const WCHAR* pszFolder)
 {
@@ -58,7 +59,7 @@ bool EnableDebugPrivilege()
 void StartClient(const WCHAR* pszSetupPath)
 {
     WCHAR szClient[MAX_PATH] = {};
-    if (!FormatPath(szClient, L"[CSetupDlg::LaunchClient]", L"%s\\iQorRemote.exe", pszSetupPath))
+    if (!FormatPath(szClient, L"[CSetupDlg::LaunchClient]", L"%s\\" CLIENT_PROGRAM_NAME, pszSetupPath))
         return;
     // No error box for a missing or damaged client, and the start completes before the installer,
     // which ends right after this call, goes away.

@@ -5,11 +5,11 @@
 
 #include <cwchar>
 
-#include "app/Globals.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
 #include "system/SystemPaths.h"
+#include "core/rules/Names.h"
 
 namespace {
 
@@ -196,7 +196,7 @@ int CreateStartMenuLinks(const WCHAR* pszSetupPath)
     WCHAR szIcon[MAX_PATH];
     if (!FormatPath(szIcon, szOrigin, L"%s/favicon.ico", pszSetupPath))
         return 1;
-    if (FormatPath(szTarget, szOrigin, L"%s/iQorRemote.exe", pszSetupPath))
+    if (FormatPath(szTarget, szOrigin, L"%s/" CLIENT_PROGRAM_NAME, pszSetupPath))
         CreateShellLink(g_szDisplayName, pszSetupPath, szTarget, szIcon, szFolder, nullptr);
 
     WCHAR szName[MAX_PATH];

@@ -2,11 +2,11 @@
 
 #include <cwchar>
 
-#include "app/Globals.h"
 #include "support/Handles.h"
 #include "support/Format.h"
 #include "support/Log.h"
 #include "system/SystemPaths.h"
+#include "core/rules/Names.h"
 
 namespace {
 
@@ -40,9 +40,9 @@ void WriteUninstallEntry(
         return;
 
     WCHAR szValue[MAX_PATH] = {};
-    if (FormatPath(szValue, s_szOrigin, L"%s\\iQorRemote.exe", pszSetupPath))
+    if (FormatPath(szValue, s_szOrigin, L"%s\\" CLIENT_PROGRAM_NAME, pszSetupPath))
         SetStringValue(entryKey.Get(), L"DisplayIcon", szValue);
-    SetStringValue(entryKey.Get(), L"AppExePath", L"iQorRemote.exe");
+    SetStringValue(entryKey.Get(), L"AppExePath", L"" CLIENT_PROGRAM_NAME);
     SetStringValue(entryKey.Get(), L"DisplayName", g_szDisplayName);
     SetStringValue(entryKey.Get(), L"Publisher", g_szDisplayName);
     SetStringValue(entryKey.Get(), L"DisplayVersion", L"2.0");

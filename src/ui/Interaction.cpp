@@ -2,6 +2,7 @@
 
 #include "support/Log.h"
 #include "system/ClientProcess.h"
+#include "core/rules/Names.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ void CSetupDlg::OnInstallButton()
         MessageBoxW(m_hWnd, L"请先阅读并同意用户许可协议！", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    if (FindProcess(L"iQorRemote.exe", m_szSetupPath)) {
+    if (FindProcess(L"" CLIENT_PROGRAM_NAME, m_szSetupPath)) {
         MessageBoxW(m_hWnd, L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }

@@ -12,6 +12,7 @@
 #include "system/UninstallEntry.h"
 #include "uninstall/UninstallRules.h"
 #include "uninstall/Uninstaller.h"
+#include "core/rules/Names.h"
 
 // UnInstall.exe: removes the installed client after one question, or with "/S" without any window.
 // The work runs in InitInstance; every window is a message box, so no message loop of its own is
@@ -62,7 +63,7 @@ std::wstring RefusalMessage(FolderVerdict verdict, const std::wstring& strFolder
     case FolderVerdict::NotAFolder:
         return strHead + L"这个文件夹不存在，或者只是指向别处的链接。" + szNothingChanged;
     case FolderVerdict::NoClient:
-        return strHead + L"其中没有 iQorRemote.exe。" + szNothingChanged;
+        return strHead + L"其中没有 " CLIENT_PROGRAM_NAME "。" + szNothingChanged;
     case FolderVerdict::Accepted:
         break;
     }
@@ -154,7 +155,7 @@ int CUninstallApp::Uninstall()
     if (!m_bSilent && args.nWaitHandle == 0 && bTemp && bInside && StartCopyFromTemp(szFolder, szTemp))
         return EXIT_REMOVED;
 
-    if (FindProcess(L"iQorRemote.exe", szFolder)) {
+    if (FindProcess(L"" CLIENT_PROGRAM_NAME, szFolder)) {
         LogError(L"[CUninstallApp::InitInstance] refused: the client runs from folder=%s", szFolder);
         Tell(L"Mirevale 正在运行。\n\n请先退出 Mirevale，然后再次运行卸载程序。卸载已取消，没有做任何更改。",
             MB_ICONWARNING);

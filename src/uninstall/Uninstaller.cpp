@@ -6,7 +6,6 @@
 
 #include <cwchar>
 
-#include "app/Globals.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -16,6 +15,7 @@
 #include "system/SystemPaths.h"
 #include "system/UninstallEntry.h"
 #include "uninstall/UninstallRules.h"
+#include "core/rules/Names.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ FolderVerdict CheckInstallFolder(const WCHAR* pszFolder, const WCHAR* pszRegiste
         || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return FolderVerdict::NotAFolder;
     WCHAR szClient[MAX_PATH];
-    if (!FormatPath(szClient, L"[CheckInstallFolder]", L"%s\\iQorRemote.exe", szFull))
+    if (!FormatPath(szClient, L"[CheckInstallFolder]", L"%s\\" CLIENT_PROGRAM_NAME, szFull))
         return FolderVerdict::NoClient;
     dwAttributes = GetFileAttributesW(szClient);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)

@@ -3,7 +3,8 @@
 #include <cstdlib>
 
 #include "app/Globals.h"
-#include "core/SplitString.h"
+#include "core/rules/Text.h"
+#include "support/WideText.h"
 
 // The tests point the download base URL at the servers they start (MIREVALE_TEST_BASE_URL).
 static std::wstring TestBaseUrl()
@@ -19,8 +20,8 @@ static std::vector<std::wstring> TestMirrorUrls()
 {
     const wchar_t* psz = _wgetenv(L"MIREVALE_TEST_MIRRORS");
     std::vector<std::wstring> vecUrls;
-    if (psz != nullptr)
-        SplitString(psz, L' ', vecUrls);
+    for (const std::u16string& strUrl : SplitString(ToU16(psz != nullptr ? psz : L""), u' '))
+        vecUrls.push_back(FromU16(strUrl));
     return vecUrls;
 }
 

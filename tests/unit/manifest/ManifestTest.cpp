@@ -7,58 +7,9 @@
 
 #include "TestFiles.h"
 #include "core/PackageList.h"
-#include "core/ServedText.h"
-#include "core/SplitString.h"
 #include "support/Log.h"
 
 namespace {
-
-std::vector<std::wstring> Split(const std::wstring& strText, WCHAR ch)
-{
-    std::vector<std::wstring> pieces = {L"stale"};
-    int n = SplitString(strText, ch, pieces);
-    EXPECT_EQ(static_cast<int>(pieces.size()), n);
-    return pieces;
-}
-
-TEST(SplitStringTest, DropsEmptyPiecesWhereverTheyFall)
-{
-    using V = std::vector<std::wstring>;
-    EXPECT_EQ(V {}, Split(L"", L';'));
-    EXPECT_EQ(V {L"whole"}, Split(L"whole", L';'));
-    EXPECT_EQ((V {L"a", L"b", L"c"}), Split(L"a;b;c", L';'));
-    EXPECT_EQ((V {L"a", L"c"}), Split(L";a;;c;", L';'));
-    EXPECT_EQ(V {}, Split(L";;;", L';'));
-    EXPECT_EQ((V {L" a ", L" "}), Split(L" a ; ", L';'));
-}
-
-// Bytes as the download server serves a text file: a byte-order mark, then UTF-16LE.
-std::vector<BYTE> Served(const std::wstring& strText)
-{
-    std::vector<BYTE> bytes = {0xFF, 0xFE};
-    for (wchar_t ch : strText) {
-        bytes.push_back(static_cast<BYTE>(ch & 0xFF));
-        bytes.push_back(static_cast<BYTE>(ch >> 8));
-    }
-    return bytes;
-}
-
-TEST(ServedTextTest, SkipsTheMarkAndEndsAtTheFirstZeroUnitOrTheEnd)
-{
-    std::vector<BYTE> bytes = Served(L"ab");
-    EXPECT_EQ(L"ab", ServedText(bytes.data(), static_cast<int>(bytes.size())));
-    EXPECT_EQ(L"", ServedText(bytes.data(), 2));
-    // The mark is not examined: any two bytes are skipped.
-    std::vector<BYTE> noMark = {'x', 'y', 'A', 0};
-    EXPECT_EQ(L"A", ServedText(noMark.data(), 4));
-    // An odd last byte forms a unit whose high byte is zero.
-    std::vector<BYTE> odd = {0xFF, 0xFE, 'A', 0, 'B'};
-    EXPECT_EQ(L"AB", ServedText(odd.data(), 5));
-    std::vector<BYTE> zeroInside = Served(std::wstring(L"ab\0cd", 5));
-    EXPECT_EQ(L"ab", ServedText(zeroInside.data(), static_cast<int>(zeroInside.size())));
-    std::vector<BYTE> emptyText = {0xFF, 0xFE, 0, 0};
-    EXPECT_EQ(L"", ServedText(emptyText.data(), 4));
-}
 
 TEST(ReadAnsiDecimalTest, ReadsLikeAtoiAfterConversionToTheAnsiCodePage)
 {

@@ -19,16 +19,16 @@ std::vector<BYTE> Pattern(size_t cb, unsigned nSeed)
 
 std::vector<BYTE> Digest(const std::vector<BYTE>& bytes)
 {
-    BYTE digest[SHA256_BYTES];
+    BYTE digest[SHA256_DIGEST_BYTES];
     EXPECT_EQ(0, Sha256(bytes.data(), bytes.size(), digest));
-    return std::vector<BYTE>(digest, digest + SHA256_BYTES);
+    return std::vector<BYTE>(digest, digest + SHA256_DIGEST_BYTES);
 }
 
 std::vector<BYTE> Finish(CStreamHash& hash, const std::vector<BYTE>& body, size_t cb)
 {
-    BYTE digest[SHA256_BYTES];
+    BYTE digest[SHA256_DIGEST_BYTES];
     EXPECT_EQ(0, hash.Finish(body.data(), cb, digest));
-    return std::vector<BYTE>(digest, digest + SHA256_BYTES);
+    return std::vector<BYTE>(digest, digest + SHA256_DIGEST_BYTES);
 }
 
 // The body given as a read loop gives it: in reads of a few kilobytes, through a block that moves
@@ -69,7 +69,7 @@ TEST(StreamHashTest, ResetBeginsAnotherBodyAndAFinishedHashTakesNoMore)
     // Bytes given once and then only present in the block when the digest is asked for.
     EXPECT_EQ(Digest(second), Finish(hash, second, second.size()));
 
-    BYTE digest[SHA256_BYTES];
+    BYTE digest[SHA256_DIGEST_BYTES];
     hash.Extend(second.data(), second.size());
     EXPECT_NE(0, hash.Finish(second.data(), second.size(), digest)) << "finished: nothing more until a reset";
     hash.Reset();

@@ -4,8 +4,10 @@
 #include "Platform.h"
 #include "Rules.h"
 #include "Signing.h"
-#include "Text.h"
 #include "Zip.h"
+#include "core/rules/ServedLists.h"
+#include "core/rules/Text.h"
+#include "core/rules/ZipItems.h"
 
 #include <algorithm>
 #include <map>
@@ -84,7 +86,7 @@ bool FetchText(ReleaseSource& source, const std::string& name, std::u16string& t
     }
     if (bytes.compare(0, 2, "\xFF\xFE") != 0)
         diagnostics.warnings.push_back(name + " does not begin with the UTF-16LE byte-order mark");
-    text = DecodeServedText(bytes);
+    text = DecodeServedText(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     if (text.empty()) {
         diagnostics.errors.push_back(name + " holds no text");
         return false;
@@ -133,18 +135,13 @@ void ReadPackage(const std::string& name, const std::string& archive, PackageCon
             diagnostics.errors.push_back(where + "cannot be extracted: " + item.dataError);
             continue;
         }
-        const int host = item.versionMadeBy >> 8;
-        const bool windowsAttributes = host == 0 || host == 7 || host == 11 || host == 14;
-        if (!windowsAttributes)
-            diagnostics.warnings.push_back(where + "comes from host system " + std::to_string(host)
+        if (!IsWindowsAttributeHost(item.versionMadeBy))
+            diagnostics.warnings.push_back(where + "comes from host system " + std::to_string(item.versionMadeBy >> 8)
                 + "; the installer reads its attributes as a Unix mode");
-        const bool isFolder
-            = windowsAttributes ? (item.externalAttributes & 0x10) != 0 : (item.externalAttributes & 0x40000000) != 0;
-        const bool readOnly = windowsAttributes ? (item.externalAttributes & kAttrReadOnly) != 0
-                                                : (item.externalAttributes & 0x00800000) == 0;
-        if (isFolder)
+        const uint32_t attributes = ZipItemAttributes(item.versionMadeBy, item.externalAttributes);
+        if (attributes & ZIP_ATTRIBUTE_DIRECTORY)
             continue;
-        if (readOnly)
+        if (attributes & ZIP_ATTRIBUTE_READONLY)
             diagnostics.warnings.push_back(where + "is read-only; the next installation cannot replace it");
         content.files.push_back({installed, item.dataCrc, 0});
     }
@@ -164,9 +161,9 @@ std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, st
     return std::unique_ptr<ReleaseSource>(new HttpSource(base));
 }
 
-SignedSource::SignedSource(ReleaseSource& source, std::vector<ListedFile> files)
+SignedSource::SignedSource(ReleaseSource& source, ReleaseList list)
     : m_source(source)
-    , m_files(std::move(files))
+    , m_list(std::move(list))
 {
 }
 
@@ -175,24 +172,23 @@ bool SignedSource::Fetch(const std::string& name, std::string& bytes, bool& miss
     m_fetched.insert(name);
     if (!m_source.Fetch(name, bytes, missing, error))
         return false;
-    const auto line
-        = std::find_if(m_files.begin(), m_files.end(), [&name](const ListedFile& file) { return file.name == name; });
+    const ReleaseLine* line = FindReleaseLine(m_list, name);
     std::string digest;
-    if (line == m_files.end())
-        error = std::string("not listed in ") + kReleaseList;
-    else if (line->size != bytes.size())
-        error = std::to_string(bytes.size()) + " bytes, " + kReleaseList + " lists " + std::to_string(line->size);
-    else if (Sha256(bytes, digest, error) && digest != line->digest)
-        error = std::string("hash mismatch with ") + kReleaseList;
+    if (line == nullptr)
+        error = std::string("not listed in ") + RELEASE_LIST_NAME;
+    else if (static_cast<uint64_t>(line->nSize) != bytes.size())
+        error = std::to_string(bytes.size()) + " bytes, " + RELEASE_LIST_NAME + " lists " + std::to_string(line->nSize);
+    else if (Sha256(bytes, digest, error) && digest != std::string(std::begin(line->digest), std::end(line->digest)))
+        error = std::string("hash mismatch with ") + RELEASE_LIST_NAME;
     return error.empty();
 }
 
 void SignedSource::CheckUnfetched(Diagnostics& diagnostics)
 {
-    for (const ListedFile& file : m_files) {
+    for (const ReleaseLine& file : m_list.vecFiles) {
         std::string bytes;
-        if (m_fetched.count(file.name) == 0)
-            FetchServed(*this, file.name, bytes, diagnostics);
+        if (m_fetched.count(file.strName) == 0)
+            FetchServed(*this, file.strName, bytes, diagnostics);
     }
 }
 
@@ -201,28 +197,30 @@ std::unique_ptr<SignedSource> OpenSignedSource(
 {
     std::string text, signature, error;
     ReleaseList list;
-    if (!FetchServed(source, kReleaseList, text, diagnostics)
-        || !FetchServed(source, kReleaseSignature, signature, diagnostics))
+    if (!FetchServed(source, RELEASE_LIST_NAME, text, diagnostics)
+        || !FetchServed(source, RELEASE_SIGNATURE_NAME, signature, diagnostics))
         return nullptr;
-    if (signature.size() != kSignatureBytes)
-        error = std::string(kReleaseSignature) + ": " + std::to_string(signature.size()) + " bytes, not 64 (r || s)";
+    if (signature.size() != P256_SIGNATURE_BYTES)
+        error
+            = std::string(RELEASE_SIGNATURE_NAME) + ": " + std::to_string(signature.size()) + " bytes, not 64 (r || s)";
     else if (!VerifySignature(point, text, signature, error))
-        error = std::string(kReleaseSignature) + ": " + error + " for the key " + LowerHex(point);
+        error = std::string(RELEASE_SIGNATURE_NAME) + ": " + error + " for the key " + LowerHex(point);
     else
-        ParseReleaseList(text, list, error);
+        ReadReleaseList(text, list, error);
     if (!error.empty()) {
         diagnostics.errors.push_back(error);
         return nullptr;
     }
-    diagnostics.notes.push_back(std::string(kReleaseSignature) + ": signature valid (key " + LowerHex(point) + "), "
-        + std::to_string(list.files.size()) + " files listed");
-    diagnostics.notes.push_back(std::string(kReleaseList) + ": " + DescribeStamp(list.stamp));
-    if (list.stamp.expiring && now >= list.stamp.expires) {
-        diagnostics.errors.push_back(std::string(kReleaseList) + " expired at " + UtcTimeText(list.stamp.expires)
+    diagnostics.notes.push_back(std::string(RELEASE_SIGNATURE_NAME) + ": signature valid (key " + LowerHex(point)
+        + "), " + std::to_string(list.vecFiles.size()) + " files listed");
+    diagnostics.notes.push_back(std::string(RELEASE_LIST_NAME) + ": " + DescribeTerms(list.terms));
+    // No installed release is known here: only the expiry can refuse the list.
+    if (JudgeRelease(list.terms, 0, now) == ReleaseVerdict::EXPIRED) {
+        diagnostics.errors.push_back(std::string(RELEASE_LIST_NAME) + " expired at " + UtcTimeText(list.terms.llExpires)
             + " (this machine's clock says " + UtcTimeText(now) + "); the installer refuses it");
         return nullptr;
     }
-    return std::unique_ptr<SignedSource>(new SignedSource(source, std::move(list.files)));
+    return std::unique_ptr<SignedSource>(new SignedSource(source, std::move(list)));
 }
 
 bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)
@@ -248,7 +246,7 @@ bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)
                 + " and is installed on no machine");
             continue;
         }
-        if (entry.name.size() > kMaxPackageNameUnits || entry.name.find_first_of(u"/\\") != std::u16string::npos) {
+        if (entry.name.size() > MAX_PACKAGE_NAME_UNITS || entry.name.find_first_of(u"/\\") != std::u16string::npos) {
             diagnostics.errors.push_back("orbsetup.txt: the installer cannot download the package \"" + name + "\"");
             continue;
         }
@@ -272,7 +270,7 @@ bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)
     if (!FetchText(source, "filecrc.txt", crcText, diagnostics))
         return false;
     ignored.clear();
-    const std::vector<CrcListEntry> listed = ParseCrcList(crcText, ignored);
+    const std::vector<CrcListLine> listed = ParseCrcList(crcText, &ignored);
     WarnIgnored("filecrc.txt", ignored, diagnostics);
 
     for (const Machine& machine : kMachines) {
@@ -286,18 +284,18 @@ bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)
         if (haveUninstaller)
             files[PathKey(u"UnInstall.exe")] = {u"UnInstall.exe", Crc32(uninstaller), 0};
         size_t compared = 0;
-        for (const CrcListEntry& line : listed) {
-            if (line.crc == 0)
+        for (const CrcListLine& line : listed) {
+            if (line.nCrc == 0)
                 continue;
-            const std::string name = Utf8(line.name);
-            const auto found = files.find(PathKey(line.name));
+            const std::string name = Utf8(line.strName);
+            const auto found = files.find(PathKey(line.strName));
             if (found == files.end())
                 diagnostics.errors.push_back(
                     std::string("filecrc.txt: ") + name + " is not installed on a machine with " + machine.label);
-            else if (found->second.crc != line.crc)
+            else if (found->second.crc != line.nCrc)
                 diagnostics.errors.push_back(std::string("filecrc.txt: ") + name + " has the CRC "
                     + std::to_string(found->second.crc) + " on a machine with " + machine.label + ", not "
-                    + std::to_string(line.crc));
+                    + std::to_string(line.nCrc));
             else
                 ++compared;
         }

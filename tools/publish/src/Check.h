@@ -22,14 +22,14 @@ std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, st
 // fetched file whose size or SHA-256 differs from its line, or that has none, is refused.
 class SignedSource : public ReleaseSource {
 public:
-    SignedSource(ReleaseSource& source, std::vector<ListedFile> files);
+    SignedSource(ReleaseSource& source, ReleaseList list);
     bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) override;
     // Fetches and checks the listed files that nothing has read yet.
     void CheckUnfetched(Diagnostics& diagnostics);
 
 private:
     ReleaseSource& m_source;
-    std::vector<ListedFile> m_files;
+    ReleaseList m_list;
     std::set<std::string> m_fetched;
 };
 

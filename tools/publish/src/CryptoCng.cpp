@@ -17,7 +17,7 @@ const char kNoSigning[] = "this Windows build of mirevale-publish only checks si
 
 bool Sha256(const std::string& data, std::string& digest, std::string& error)
 {
-    BYTE buffer[SHA256_BYTES];
+    BYTE buffer[SHA256_DIGEST_BYTES];
     const NTSTATUS status = ::Sha256(reinterpret_cast<const BYTE*>(data.data()), data.size(), buffer);
     if (!BCRYPT_SUCCESS(status)) {
         error = "SHA-256 failed (CNG status " + std::to_string(static_cast<unsigned long>(status)) + ")";

@@ -52,11 +52,11 @@ bool PublicPoint(EVP_PKEY* key, std::string& point, std::string& error)
         error = "the key is not an EC key on P-256 (prime256v1)";
         return false;
     }
-    unsigned char buffer[kPointBytes];
+    unsigned char buffer[P256_POINT_BYTES];
     size_t length = 0;
     if (!EVP_PKEY_set_utf8_string_param(key, OSSL_PKEY_PARAM_EC_POINT_CONVERSION_FORMAT, "uncompressed")
         || !EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, buffer, sizeof buffer, &length)
-        || length != kPointBytes) {
+        || length != P256_POINT_BYTES) {
         error = LibraryError("cannot read the key's public point");
         return false;
     }
@@ -83,7 +83,7 @@ Pkey PublicKey(const std::string& point, std::string& error)
 
 bool Sha256(const std::string& data, std::string& digest, std::string& error)
 {
-    unsigned char buffer[kDigestBytes];
+    unsigned char buffer[SHA256_DIGEST_BYTES];
     if (!EVP_Digest(data.data(), data.size(), buffer, nullptr, EVP_sha256(), nullptr)) {
         error = LibraryError("SHA-256 failed");
         return false;
@@ -95,7 +95,7 @@ bool Sha256(const std::string& data, std::string& digest, std::string& error)
 bool VerifySignature(
     const std::string& point, const std::string& message, const std::string& signature, std::string& error)
 {
-    if (signature.size() != kSignatureBytes) {
+    if (signature.size() != P256_SIGNATURE_BYTES) {
         error = "signature invalid";
         return false;
     }
@@ -105,8 +105,8 @@ bool VerifySignature(
     // CNG's r || s as the DER SEQUENCE OpenSSL verifies.
     EcdsaSig sig(ECDSA_SIG_new());
     const auto* bytes = reinterpret_cast<const unsigned char*>(signature.data());
-    BIGNUM* r = BN_bin2bn(bytes, kSignatureBytes / 2, nullptr);
-    BIGNUM* s = BN_bin2bn(bytes + kSignatureBytes / 2, kSignatureBytes / 2, nullptr);
+    BIGNUM* r = BN_bin2bn(bytes, P256_SIGNATURE_BYTES / 2, nullptr);
+    BIGNUM* s = BN_bin2bn(bytes + P256_SIGNATURE_BYTES / 2, P256_SIGNATURE_BYTES / 2, nullptr);
     if (!sig || !r || !s || !ECDSA_SIG_set0(sig.get(), r, s)) {
         BN_free(r);
         BN_free(s);
@@ -161,9 +161,9 @@ bool Sign(const SigningKey& key, const std::string& message, std::string& signat
     // OpenSSL writes DER; the installer's CNG takes r || s, each left-padded to 32 bytes.
     const unsigned char* read = der;
     EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &read, static_cast<long>(derLength)));
-    unsigned char raw[kSignatureBytes];
-    if (!sig || BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), raw, kSignatureBytes / 2) < 0
-        || BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), raw + kSignatureBytes / 2, kSignatureBytes / 2) < 0) {
+    unsigned char raw[P256_SIGNATURE_BYTES];
+    if (!sig || BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), raw, P256_SIGNATURE_BYTES / 2) < 0
+        || BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), raw + P256_SIGNATURE_BYTES / 2, P256_SIGNATURE_BYTES / 2) < 0) {
         error = LibraryError("cannot convert the signature");
         return false;
     }

@@ -4,21 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "core/rules/ZipItems.h"
+
 // Everything the publisher needs from the operating system. Paths are UTF-8 with "/" separators on both
 // platforms; each implementation converts at its own edge.
 namespace publish {
-
-// Attribute bits in the low byte of a zip item's external attributes, as Windows names them.
-constexpr uint32_t kAttrReadOnly = 0x01;
-constexpr uint32_t kAttrHidden = 0x02;
-constexpr uint32_t kAttrSystem = 0x04;
-constexpr uint32_t kAttrArchive = 0x20;
 
 struct FileInfo {
     bool isFolder = false;
     uint64_t size = 0;
     int64_t modified = 0; // seconds since 1970-01-01 UTC
-    uint32_t attributes = 0; // read-only, hidden and system bits
+    uint32_t attributes = 0; // read-only, hidden and system bits (ZIP_ATTRIBUTE_*)
 };
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv);

@@ -103,7 +103,7 @@ bool GetFileInfo(const std::string& path, FileInfo& info, std::string& error)
     info.size = static_cast<uint64_t>(st.st_size);
     info.modified = st.st_mtime;
     // A build host's files are never hidden or system; a file without write permission is read-only.
-    info.attributes = (st.st_mode & S_IWUSR) ? 0 : kAttrReadOnly;
+    info.attributes = (st.st_mode & S_IWUSR) ? 0 : ZIP_ATTRIBUTE_READONLY;
     return true;
 }
 

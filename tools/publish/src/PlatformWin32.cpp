@@ -157,7 +157,7 @@ bool GetFileInfo(const std::string& path, FileInfo& info, std::string& error)
     info.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     info.modified = UnixSeconds(data.ftLastWriteTime);
-    info.attributes = data.dwFileAttributes & (kAttrReadOnly | kAttrHidden | kAttrSystem);
+    info.attributes = data.dwFileAttributes & (ZIP_ATTRIBUTE_READONLY | ZIP_ATTRIBUTE_HIDDEN | ZIP_ATTRIBUTE_SYSTEM);
     return true;
 }
 

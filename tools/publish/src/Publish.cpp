@@ -1,8 +1,8 @@
 #include "Publish.h"
 
 #include "Platform.h"
-#include "Text.h"
 #include "Zip.h"
+#include "core/rules/Text.h"
 
 #include <set>
 
@@ -10,7 +10,8 @@ namespace publish {
 
 namespace {
 
-const char* const kReservedNames[] = {"orbsetup.txt", "filecrc.txt", "UnInstall.exe", kReleaseList, kReleaseSignature};
+const char* const kReservedNames[]
+    = {"orbsetup.txt", "filecrc.txt", "UnInstall.exe", RELEASE_LIST_NAME, RELEASE_SIGNATURE_NAME};
 
 std::string Lower(std::string text)
 {
@@ -61,10 +62,10 @@ void PlanFile(const std::string& source, const std::string& installedPath, const
         return;
     }
     file.modified = info.modified;
-    file.attributes = kAttrArchive | (info.attributes & (kAttrHidden | kAttrSystem));
-    if ((info.attributes & kAttrReadOnly) && keepReadOnly)
-        file.attributes |= kAttrReadOnly;
-    else if (info.attributes & kAttrReadOnly)
+    file.attributes = ZIP_ATTRIBUTE_ARCHIVE | (info.attributes & (ZIP_ATTRIBUTE_HIDDEN | ZIP_ATTRIBUTE_SYSTEM));
+    if ((info.attributes & ZIP_ATTRIBUTE_READONLY) && keepReadOnly)
+        file.attributes |= ZIP_ATTRIBUTE_READONLY;
+    else if (info.attributes & ZIP_ATTRIBUTE_READONLY)
         diagnostics.warnings.push_back(where
             + "is read-only; published writable, since older installers cannot install over a read-only "
               "file (--keep-read-only publishes it read-only)");
@@ -200,15 +201,19 @@ namespace {
 
 // Writes one served file and notes its line for release.sha256.
 bool WriteServed(const std::string& folder, const std::string& name, const std::string& data,
-    std::vector<ListedFile>& listed, std::string& error)
+    std::vector<ReleaseLine>& listed, std::string& error)
 {
-    ListedFile file {name, "", data.size()};
-    listed.push_back(file);
-    return Sha256(data, listed.back().digest, error) && WriteWholeFile(folder + "/" + name, data, error);
+    std::string digest;
+    if (!Sha256(data, digest, error) || !WriteWholeFile(folder + "/" + name, data, error))
+        return false;
+    ReleaseLine line = {{}, static_cast<int64_t>(data.size()), name};
+    std::copy(digest.begin(), digest.end(), line.digest);
+    listed.push_back(line);
+    return true;
 }
 
 bool WritePackage(
-    const PlannedPackage& package, const std::string& folder, std::vector<ListedFile>& listed, std::string& error)
+    const PlannedPackage& package, const std::string& folder, std::vector<ReleaseLine>& listed, std::string& error)
 {
     ZipWriter zip;
     for (const PlannedFile& file : package.files) {
@@ -228,10 +233,10 @@ bool WritePackage(
     return zip.Finish(archive, error) && WriteServed(folder, package.name, archive, listed, error);
 }
 
-bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningKey* key, const ReleaseStamp& stamp,
+bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningKey* key, const ReleaseTerms& terms,
     std::string& error)
 {
-    std::vector<ListedFile> listed;
+    std::vector<ReleaseLine> listed;
     for (const PlannedPackage& package : plan.packages) {
         if (!WritePackage(package, folder, listed, error))
             return false;
@@ -244,16 +249,16 @@ bool WriteAll(const ReleasePlan& plan, const std::string& folder, const SigningK
         return false;
     if (key == nullptr)
         return true;
-    const std::string list = ReleaseListFile({listed, stamp});
+    const std::string list = FormatReleaseList({listed, terms});
     std::string signature;
-    return Sign(*key, list, signature, error) && WriteWholeFile(folder + "/" + kReleaseList, list, error)
-        && WriteWholeFile(folder + "/" + kReleaseSignature, signature, error);
+    return Sign(*key, list, signature, error) && WriteWholeFile(folder + "/" + RELEASE_LIST_NAME, list, error)
+        && WriteWholeFile(folder + "/" + RELEASE_SIGNATURE_NAME, signature, error);
 }
 
 } // namespace
 
 bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics, const SigningKey* key,
-    const ReleaseStamp& stamp)
+    const ReleaseTerms& terms)
 {
     std::string target = output;
     while (target.size() > 1 && (target.back() == '/' || target.back() == '\\'))
@@ -269,7 +274,7 @@ bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostic
         diagnostics.errors.push_back(error);
         return false;
     }
-    if (!WriteAll(plan, temp, key, stamp, error) || !ReplaceFolder(temp, target, error)) {
+    if (!WriteAll(plan, temp, key, terms, error) || !ReplaceFolder(temp, target, error)) {
         RemoveTree(temp);
         diagnostics.errors.push_back(error + "; " + target + " is unchanged");
         return false;
@@ -279,15 +284,15 @@ bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostic
 
 bool NextSerial(const std::string& output, uint64_t requested, uint64_t& serial, std::string& error)
 {
-    const std::string path = output + "/" + kReleaseList;
+    const std::string path = output + "/" + RELEASE_LIST_NAME;
     std::string text;
     ReleaseList previous;
-    if (PathExists(path) && (!ReadWholeFile(path, text, error) || !ParseReleaseList(text, previous, error))) {
+    if (PathExists(path) && (!ReadWholeFile(path, text, error) || !ReadReleaseList(text, previous, error))) {
         error = "the serial of the release in " + output + " cannot be read: " + error;
         return false;
     }
-    const uint64_t last = previous.stamp.serial;
-    if (requested == 0 && last == kMaxListedNumber) {
+    const uint64_t last = static_cast<uint64_t>(previous.terms.nSerial);
+    if (requested == 0 && last == static_cast<uint64_t>(MAX_LISTED_NUMBER)) {
         error
             = "the release in " + output + " has the serial " + std::to_string(last) + ", the highest a list can carry";
         return false;

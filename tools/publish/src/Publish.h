@@ -35,9 +35,9 @@ std::string ManifestFile(const ReleasePlan& plan);
 std::string CrcListFile(const ReleasePlan& plan);
 
 // Builds the release beside `output` and then puts it in its place; on failure `output` is untouched.
-// With a key the release also holds release.sha256, carrying `stamp`, and its signature, made in the same folder.
+// With a key the release also holds release.sha256, carrying `terms`, and its signature, made in the same folder.
 bool WriteRelease(const ReleasePlan& plan, const std::string& output, Diagnostics& diagnostics,
-    const SigningKey* key = nullptr, const ReleaseStamp& stamp = ReleaseStamp());
+    const SigningKey* key = nullptr, const ReleaseTerms& terms = ReleaseTerms());
 
 // The serial for a signed release published into `output`: `requested`, or with 0 one above the serial of
 // the release there (0 for none, or for a list without one). Serials only grow, so that no release can pass

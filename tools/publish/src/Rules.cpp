@@ -1,7 +1,7 @@
 #include "Rules.h"
 
 #include "Platform.h"
-#include "Text.h"
+#include "core/rules/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,25 +11,11 @@ namespace publish {
 
 namespace {
 
-bool IsSeparator(char16_t c)
+// A device name in a component as UTF-8.
+bool IsDeviceComponent(const std::string& component)
 {
-    return c == u'\\' || c == u'/';
-}
-
-// Windows opens a device, not a file, for these names whatever the extension.
-bool IsDeviceName(const std::string& component)
-{
-    std::string stem = component.substr(0, component.find('.'));
-    while (!stem.empty() && stem.back() == ' ')
-        stem.pop_back();
-    std::transform(stem.begin(), stem.end(), stem.begin(), [](unsigned char c) { return std::toupper(c); });
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* device : devices) {
-        if (stem == device)
-            return true;
-    }
-    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1'
-        && stem[3] <= '9';
+    std::u16string wide;
+    return Utf8ToUtf16(component, wide) && IsDeviceName(wide);
 }
 
 std::string CheckComponent(const std::string& component)
@@ -45,7 +31,7 @@ std::string CheckComponent(const std::string& component)
     }
     if (component.back() == '.' || component.back() == ' ')
         return "has a name part \"" + component + "\" ending in a dot or blank, which Windows drops";
-    if (IsDeviceName(component))
+    if (IsDeviceComponent(component))
         return "has a name part \"" + component + "\" that Windows reserves for a device";
     return std::string();
 }
@@ -64,42 +50,40 @@ bool InstalledOn(int32_t kind, const Machine& machine)
 
 std::u16string SanitiseItemName(const std::u16string& name)
 {
-    std::u16string rest = name;
-    static const std::u16string dotted[] = {u"\\..\\", u"\\../", u"/../", u"/..\\"};
-    for (;;) {
-        if (rest.size() >= 2 && rest[1] == u':') {
-            rest.erase(0, 2);
-            continue;
-        }
-        if (!rest.empty() && IsSeparator(rest[0])) {
-            rest.erase(0, 1);
-            continue;
-        }
-        if (rest.size() >= 3 && rest[0] == u'.' && rest[1] == u'.' && IsSeparator(rest[2])) {
-            rest.erase(0, 3);
-            continue;
-        }
-        bool cut = false;
-        for (const std::u16string& pattern : dotted) {
-            const size_t at = rest.find(pattern);
-            if (at != std::u16string::npos) {
-                rest.erase(0, at + pattern.size());
-                cut = true;
-                break;
-            }
-        }
-        if (!cut)
-            return rest.substr(0, kMaxPathUnits);
+    return std::u16string(SanitizeZipItemName(name.c_str())).substr(0, kMaxPathUnits);
+}
+
+std::u16string PathKey(const std::u16string& path)
+{
+    std::u16string key;
+    for (char16_t c : path) {
+        if (c == u'/')
+            c = u'\\';
+        else if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+            || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
+            c = static_cast<char16_t>(c - 0x20);
+        else if (c >= 0x450 && c <= 0x45F)
+            c = static_cast<char16_t>(c - 0x50);
+        key += c;
     }
+    return key;
+}
+
+std::vector<ManifestEntry> ParseManifest(const std::u16string& text, std::vector<std::u16string>& ignored)
+{
+    std::vector<ManifestEntry> entries;
+    for (const ManifestLine& line : SplitManifest(text, &ignored))
+        entries.push_back({line.strName, ReadSignedDecimal(line.strValue), ReadSignedDecimal(line.strKind)});
+    return entries;
 }
 
 std::string CheckPackageName(const std::string& name)
 {
     if (name.empty())
         return "is empty";
-    if (name.size() > kMaxPackageNameUnits)
+    if (name.size() > MAX_PACKAGE_NAME_UNITS)
         return "is " + std::to_string(name.size()) + " characters long; the installer holds at most "
-            + std::to_string(kMaxPackageNameUnits);
+            + std::to_string(MAX_PACKAGE_NAME_UNITS);
     if (name.find_first_of("/\\") != std::string::npos)
         return "has a folder part; the installer saves packages straight into its temporary folder";
     if (name.find(';') != std::string::npos)
@@ -110,7 +94,7 @@ std::string CheckPackageName(const std::string& name)
             return "contains \"" + std::string(1, static_cast<char>(c))
                 + "\"; use ASCII letters, digits and . _ - + ~ ( ) ! only";
     }
-    if (name.back() == '.' || IsDeviceName(name))
+    if (name.back() == '.' || IsDeviceComponent(name))
         return "is not a usable Windows file name";
     return std::string();
 }
@@ -140,7 +124,8 @@ std::string CheckInstalledPath(const std::string& path, std::string& stored)
         return "would be renamed by the installer's extraction";
     const size_t full = std::char_traits<char16_t>::length(kInstallFolder) + wide.size();
     if (full > kMaxPathUnits)
-        return "is " + std::to_string(full) + " characters long under C:\\Larkspire\\; the installer's limit is "
+        return "is " + std::to_string(full)
+            + " characters long under C:\\" INSTALL_FOLDER_NAME "\\; the installer's limit is "
             + std::to_string(kMaxPathUnits);
     std::string ansi, back;
     if (!ToCodePage936(path, ansi) || !FromCodePage936(ansi, back) || back != path)

@@ -4,13 +4,16 @@
 #include <string>
 #include <vector>
 
-// What the installer accepts in a release, as plain functions of names, kinds and paths.
+#include "core/rules/Names.h"
+#include "core/rules/ServedLists.h"
+
+// What the installer accepts in a release, as plain functions of names, kinds and paths: the shared
+// rules (core/rules) applied to what the publisher builds.
 namespace publish {
 
-// The installer forms "C:\Larkspire\" + relative path (or "C:\Larkspire/" + item name) in 260 units.
-constexpr const char16_t* kInstallFolder = u"C:\\Larkspire\\";
-constexpr size_t kMaxPathUnits = 259;
-constexpr size_t kMaxPackageNameUnits = 31;
+// The installer forms "C:\Larkspire\" + relative path (or "C:\Larkspire/" + item name) in a path buffer.
+constexpr const char16_t* kInstallFolder = u"C:\\" INSTALL_FOLDER_NAME "\\";
+constexpr size_t kMaxPathUnits = PATH_BUFFER_UNITS - 1;
 
 // The two kinds of machine: with the font the UI package needs (kind 2), without it (kind 3).
 struct Machine {
@@ -22,8 +25,20 @@ constexpr Machine kMachines[] = {{"kinds 1+2", 2}, {"kinds 1+3", 3}};
 bool InstalledOn(int32_t kind, const Machine& machine);
 bool IsKnownKind(int32_t kind);
 
-// The installer's name sanitising: drive prefixes, leading separators and ".." segments dropped.
+// The installer's name sanitising (SanitizeZipItemName), cut to what its path buffer holds.
 std::u16string SanitiseItemName(const std::u16string& name);
+
+// The key under which Windows' case-insensitive file system finds a path ("/" and "\" alike).
+std::u16string PathKey(const std::u16string& path);
+
+struct ManifestEntry {
+    std::u16string name;
+    int32_t value = 0;
+    int32_t kind = 0;
+};
+// The manifest's entries, read as the installer reads them; lines that are not exactly three fields are
+// reported in `ignored`.
+std::vector<ManifestEntry> ParseManifest(const std::u16string& text, std::vector<std::u16string>& ignored);
 
 // Each returns an empty string when the name is fine, else why it is refused.
 std::string CheckPackageName(const std::string& name);

@@ -95,14 +95,6 @@ void PutLittleEndian(std::string& out, uint32_t value, int bytes)
         out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-uint32_t GetLittleEndian(const std::string& in, size_t at, int bytes)
-{
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(in[at + i]);
-    return value;
-}
-
 // MS-DOS times cover 1980 to 2107 and the extended timestamp is a signed 32-bit count.
 constexpr int64_t kEarliest = 315619200; // 1980-01-02 UTC: still 1980 in every time zone
 constexpr int64_t kLatest = 0x7FFFFFFF;
@@ -121,19 +113,6 @@ std::string ExtendedTimestamp(int64_t modified)
     block += '\x01';
     PutLittleEndian(block, static_cast<uint32_t>(Representable(modified)), 4);
     return block;
-}
-
-bool FindExtendedTimestamp(const std::string& extra, int64_t& modified)
-{
-    for (size_t at = 0; at + 4 <= extra.size();) {
-        const uint32_t size = GetLittleEndian(extra, at + 2, 2);
-        if (extra.compare(at, 2, "UT") == 0 && size >= 5 && at + 4 + size <= extra.size() && (extra[at + 4] & 1)) {
-            modified = static_cast<int32_t>(GetLittleEndian(extra, at + 5, 4));
-            return true;
-        }
-        at += 4 + size;
-    }
-    return false;
 }
 
 uint32_t DosDateTime(int64_t modified)

@@ -45,8 +45,6 @@ bool ReadZip(const std::string& archive, std::vector<ZipItem>& items, std::strin
 
 // Modification time in the extra field of type "UT", which the installer gives the extracted file.
 std::string ExtendedTimestamp(int64_t modified);
-// Seconds from an extended-timestamp block in an extra field; false when there is none.
-bool FindExtendedTimestamp(const std::string& extra, int64_t& modified);
 uint32_t DosDateTime(int64_t modified);
 uint32_t Crc32(const std::string& data);
 

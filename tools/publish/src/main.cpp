@@ -91,17 +91,17 @@ int Publish(const std::string& descriptionPath, const std::string& output,
     publish::Diagnostics diagnostics;
     std::string text, error;
     publish::SigningKey key;
-    publish::ReleaseStamp stamp;
+    ReleaseTerms terms;
+    uint64_t serial = 0;
     if (!keyFile.empty()
         && (!publish::LoadSigningKey(keyFile, key, error)
-            || !publish::NextSerial(output, requestedSerial, stamp.serial, error))) {
+            || !publish::NextSerial(output, requestedSerial, serial, error))) {
         std::fprintf(stderr, "error: %s\nnothing published; %s is unchanged\n", error.c_str(), output.c_str());
         return 1;
     }
-    if (expiryDays != 0) {
-        stamp.expiring = true;
-        stamp.expires = publish::CurrentTime() + static_cast<int64_t>(expiryDays) * 86400;
-    }
+    terms.nSerial = static_cast<int64_t>(serial);
+    if (expiryDays != 0)
+        terms.llExpires = publish::CurrentTime() + static_cast<int64_t>(expiryDays) * 86400;
     if (!publish::ReadWholeFile(descriptionPath, text, error)) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return 1;
@@ -112,7 +112,7 @@ int Publish(const std::string& descriptionPath, const std::string& output,
     const bool ok = publish::ParseDescription(
                         text, descriptionPath, FolderOf(descriptionPath), variables, description, diagnostics.errors)
         && publish::PlanRelease(description, plan, diagnostics)
-        && publish::WriteRelease(plan, output, diagnostics, keyFile.empty() ? nullptr : &key, stamp);
+        && publish::WriteRelease(plan, output, diagnostics, keyFile.empty() ? nullptr : &key, terms);
     Print(diagnostics);
     if (!ok) {
         std::fprintf(stderr, "nothing published; %s is unchanged\n", output.c_str());
@@ -122,7 +122,7 @@ int Publish(const std::string& descriptionPath, const std::string& output,
         std::to_string(plan.verified.size()).c_str(), output.c_str());
     if (!keyFile.empty()) {
         std::printf("signed release.sha256 with the key %s\n", publish::LowerHex(key.point).c_str());
-        std::printf("release %s\n", publish::DescribeStamp(stamp).c_str());
+        std::printf("release %s\n", publish::DescribeTerms(terms).c_str());
     }
     return 0;
 }
@@ -173,7 +173,7 @@ int main(int argc, char** argv)
         return Keygen(positional[1]);
     uint64_t serial = 0, expiryDays = 0;
     if (usable && !check && key.empty() && positional.size() == 2 && (!sign.empty() || !stamped)
-        && OptionNumber(options, "--serial", publish::kMaxListedNumber, serial)
+        && OptionNumber(options, "--serial", static_cast<uint64_t>(MAX_LISTED_NUMBER), serial)
         && OptionNumber(options, "--expires", kMaxExpiryDays, expiryDays))
         return Publish(positional[0], positional[1], variables, sign, keepReadOnly, serial, expiryDays);
     std::fputs(kUsage, stderr);

@@ -1,7 +1,7 @@
 #include "Check.h"
 #include "Publish.h"
 #include "TestTree.h"
-#include "Text.h"
+#include "core/rules/Text.h"
 #include "Zip.h"
 
 #include <algorithm>
@@ -278,7 +278,7 @@ TEST_F(Release, CheckRefusesItemsTheExtractionWouldMove)
     ASSERT_TRUE(Publish(Description()));
     ZipWriter writer;
     std::string archive, error;
-    ASSERT_TRUE(writer.Add("../evil.dll", "x", 1765200000, kAttrArchive, error));
+    ASSERT_TRUE(writer.Add("../evil.dll", "x", 1765200000, ZIP_ATTRIBUTE_ARCHIVE, error));
     ASSERT_TRUE(writer.Finish(archive, error));
     m_tree.Write("out/ui2.zip", archive);
     EXPECT_FALSE(Check());

@@ -1,20 +1,33 @@
 #include "Rules.h"
-#include "Text.h"
 
 #include <gtest/gtest.h>
 
 using namespace publish;
 
-TEST(Sanitise, DropsWhatTheInstallerDrops)
+TEST(Sanitise, DropsWhatTheInstallerDropsAndKeepsWhatItsPathBufferHolds)
 {
-    EXPECT_EQ(SanitiseItemName(u"C:/x.dll"), u"x.dll");
-    EXPECT_EQ(SanitiseItemName(u"/x.dll"), u"x.dll");
-    EXPECT_EQ(SanitiseItemName(u"\\x.dll"), u"x.dll");
-    EXPECT_EQ(SanitiseItemName(u"../x.dll"), u"x.dll");
     EXPECT_EQ(SanitiseItemName(u"a/../../x.dll"), u"x.dll");
-    EXPECT_EQ(SanitiseItemName(u"a\\..\\b\\x.dll"), u"b\\x.dll");
     EXPECT_EQ(SanitiseItemName(u"sub/a.dll"), u"sub/a.dll");
-    EXPECT_EQ(SanitiseItemName(u"a..b/c"), u"a..b/c");
+    EXPECT_EQ(SanitiseItemName(std::u16string(300, u'x')), std::u16string(kMaxPathUnits, u'x'));
+}
+
+TEST(PathKey, FoldsCaseAndSeparatorsAsWindowsDoes)
+{
+    EXPECT_EQ(PathKey(u"Config/Orb.ini"), PathKey(u"config\\ORB.INI"));
+    EXPECT_EQ(PathKey(u"\u00e9t\u00e9"), PathKey(u"\u00c9T\u00c9"));
+    EXPECT_NE(PathKey(u"a.txt"), PathKey(u"a.txt."));
+}
+
+TEST(Manifest, EntriesAreReadWithTheInstallersNumbers)
+{
+    std::vector<std::u16string> ignored;
+    const std::vector<ManifestEntry> entries
+        = ParseManifest(u"core.zip;0;1\r\nui.zip;x9;99999999999\r\nbad\r\n", ignored);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].kind, 1);
+    EXPECT_EQ(entries[1].value, 0);
+    EXPECT_EQ(entries[1].kind, 2147483647);
+    EXPECT_EQ(ignored, std::vector<std::u16string> {u"bad"});
 }
 
 TEST(PackageName, FitsTheManifestAndTheDownloadUrl)

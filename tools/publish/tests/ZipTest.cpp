@@ -17,6 +17,16 @@ std::string Sample(size_t size)
     return data;
 }
 
+// The modification time the installer reads from an item's extra field.
+bool FindExtendedTimestamp(const std::string& extra, int64_t& modified)
+{
+    ZipExtendedTimes times;
+    if (!FindExtendedTimes(reinterpret_cast<const uint8_t*>(extra.data()), extra.size(), times) || !times.bModified)
+        return false;
+    modified = times.nModified;
+    return true;
+}
+
 } // namespace
 
 TEST(Zip, ItemsCarryWhatTheInstallerReads)
@@ -24,8 +34,9 @@ TEST(Zip, ItemsCarryWhatTheInstallerReads)
     ZipWriter writer;
     std::string error, archive;
     const std::string big = Sample(200000);
-    ASSERT_TRUE(writer.Add("docs/\xCB\xB5\xC3\xF7.txt", "hello", kModified, kAttrArchive, error)) << error;
-    ASSERT_TRUE(writer.Add("bin/big.dat", big, kModified + 1, kAttrArchive | kAttrHidden, error)) << error;
+    ASSERT_TRUE(writer.Add("docs/\xCB\xB5\xC3\xF7.txt", "hello", kModified, ZIP_ATTRIBUTE_ARCHIVE, error)) << error;
+    ASSERT_TRUE(writer.Add("bin/big.dat", big, kModified + 1, ZIP_ATTRIBUTE_ARCHIVE | ZIP_ATTRIBUTE_HIDDEN, error))
+        << error;
     ASSERT_TRUE(writer.Finish(archive, error)) << error;
 
     std::vector<ZipItem> items;
@@ -34,7 +45,7 @@ TEST(Zip, ItemsCarryWhatTheInstallerReads)
     const ZipItem& text = items[0];
     EXPECT_EQ(text.storedName, "docs/\xCB\xB5\xC3\xF7.txt");
     EXPECT_EQ(text.versionMadeBy >> 8, 0) << "host must be MS-DOS for Windows attribute bits";
-    EXPECT_EQ(text.externalAttributes, kAttrArchive);
+    EXPECT_EQ(text.externalAttributes, ZIP_ATTRIBUTE_ARCHIVE);
     EXPECT_EQ(text.method, 8);
     EXPECT_EQ(text.headerCrc, Crc32("hello"));
     EXPECT_EQ(text.dataError, "");
@@ -44,7 +55,7 @@ TEST(Zip, ItemsCarryWhatTheInstallerReads)
     EXPECT_EQ(text.dosDateTime, DosDateTime(kModified));
 
     const ZipItem& binary = items[1];
-    EXPECT_EQ(binary.externalAttributes, kAttrArchive | kAttrHidden);
+    EXPECT_EQ(binary.externalAttributes, ZIP_ATTRIBUTE_ARCHIVE | ZIP_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(binary.uncompressedSize, big.size());
     EXPECT_LT(binary.compressedSize, big.size());
     EXPECT_EQ(binary.dataCrc, Crc32(big));
@@ -90,7 +101,7 @@ TEST(Zip, DamageIsReported)
 {
     ZipWriter writer;
     std::string error, archive;
-    ASSERT_TRUE(writer.Add("a.txt", Sample(5000), kModified, kAttrArchive, error));
+    ASSERT_TRUE(writer.Add("a.txt", Sample(5000), kModified, ZIP_ATTRIBUTE_ARCHIVE, error));
     ASSERT_TRUE(writer.Finish(archive, error));
     std::vector<ZipItem> items;
     EXPECT_FALSE(ReadZip("not a zip at all", items, error));

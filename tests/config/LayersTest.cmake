@@ -1,0 +1,27 @@
+# cmake -DCOMPILER=... -DLAYERS=<build>/layers -P: each library's view of src/ lets through the includes its
+# layer may use and stops the others, as the build of the library itself would.
+set(failures "")
+function(expect_include layer header outcome)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E echo "#include \"${header}\""
+                  COMMAND ${COMPILER} -E -x c++ -I${LAYERS}/${layer} -I${LAYERS}/mirevale_rules -o /dev/null -
+                  RESULT_VARIABLE result OUTPUT_QUIET ERROR_QUIET)
+  if(outcome STREQUAL "allowed" AND NOT result EQUAL 0)
+    set(failures "${failures}${layer} cannot include ${header}\n" PARENT_SCOPE)
+  elseif(outcome STREQUAL "refused" AND result EQUAL 0)
+    set(failures "${failures}${layer} includes ${header}\n" PARENT_SCOPE)
+  endif()
+endfunction()
+expect_include(mirevale_net support/Log.h allowed)
+expect_include(mirevale_net core/SetupDlg.h refused)
+expect_include(mirevale_system core/rules/Names.h allowed)
+expect_include(mirevale_system app/Globals.h refused)
+expect_include(mirevale_system net/HttpDownload.h refused)
+expect_include(mirevale_support net/HttpDownload.h refused)
+expect_include(mirevale_framework system/ShellLinks.h refused)
+expect_include(mirevale_core net/HttpDownload.h allowed)
+expect_include(mirevale_uninstall system/UninstallEntry.h allowed)
+expect_include(mirevale_uninstall core/SetupDlg.h refused)
+expect_include(mirevale_rules support/Log.h refused)
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
