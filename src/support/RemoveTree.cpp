@@ -1,5 +1,7 @@
 #include "support/RemoveTree.h"
 
+#include <shlwapi.h>
+
 #include <cwchar>
 
 #include "support/FileAttributes.h"
@@ -87,4 +89,32 @@ void RemoveTree(const std::wstring& strPath, DWORD dwListed)
     if (!bLink && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         RemoveContents(strPath);
     DeleteThrough(entry.Get());
+}
+
+bool IsRootOrEmpty(const WCHAR* pszFolder)
+{
+    if (pszFolder == nullptr)
+        return true;
+    size_t cch = wcslen(pszFolder);
+    while (cch > 0 && (pszFolder[cch - 1] == L'\\' || pszFolder[cch - 1] == L'/'))
+        --cch;
+    // "C:" as written, although its full path is the current folder.
+    if (cch == 0 || (cch == 2 && pszFolder[1] == L':'))
+        return true;
+    DWORD cchFull = GetFullPathNameW(pszFolder, 0, nullptr, nullptr);
+    std::wstring strFull(cchFull, L'\0');
+    if (cchFull == 0 || GetFullPathNameW(pszFolder, cchFull, &strFull[0], nullptr) + 1 != cchFull)
+        return true;
+    strFull.resize(cchFull - 1);
+    return PathIsRootW(strFull.c_str()) != FALSE;
+}
+
+FolderRemoval RemoveFolderTree(const std::wstring& strFull, std::wstring& strLong)
+{
+    strLong = LongPath(strFull);
+    DWORD dwAttributes = GetFileAttributesW(strLong.c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        return FolderRemoval::ABSENT;
+    RemoveTree(strLong, dwAttributes);
+    return GetFileAttributesW(strLong.c_str()) == INVALID_FILE_ATTRIBUTES ? FolderRemoval::REMOVED : FolderRemoval::LEFT;
 }

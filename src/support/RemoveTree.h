@@ -16,3 +16,13 @@ std::wstring ShownPath(const std::wstring& strLong);
 // not lead where its name says (where the system follows links, Wine, the handle holds their target).
 // Read-only entries lose the attribute first. Leaves what it cannot delete.
 void RemoveTree(const std::wstring& strPath, DWORD dwListed);
+
+// An empty path, a bare drive ("C:", "C:\\", "\\") or anything whose full path is a root names no folder
+// to remove: removing "everything below" it would empty a drive. Both programs refuse such a folder.
+bool IsRootOrEmpty(const WCHAR* pszFolder);
+
+enum class FolderRemoval { ABSENT, REMOVED, LEFT };
+
+// Removes the folder at the full path strFull with everything below it (RemoveTree, in the long form:
+// names beyond MAX_PATH go as well). strLong receives the long path it worked on.
+FolderRemoval RemoveFolderTree(const std::wstring& strFull, std::wstring& strLong);

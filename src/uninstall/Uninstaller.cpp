@@ -1,7 +1,6 @@
 #include "uninstall/Uninstaller.h"
 
 #include <shlobj.h>
-#include <shlwapi.h>
 #include <shobjidl.h>
 
 #include <cwchar>
@@ -103,8 +102,7 @@ void RemoveLinkNamed(
 FolderVerdict CheckInstallFolder(const WCHAR* pszFolder, const WCHAR* pszRegistered, WCHAR (&szFull)[MAX_PATH])
 {
     szFull[0] = L'\0';
-    if (pszFolder == nullptr || !FullFolder(pszFolder, szFull) || PathIsRootW(szFull)
-        || PathIsRootW(CanonicalFolder(pszFolder).c_str()))
+    if (IsRootOrEmpty(pszFolder) || !FullFolder(pszFolder, szFull))
         return FolderVerdict::RootOrEmpty;
     WCHAR szRegistered[MAX_PATH];
     if (pszRegistered == nullptr || !FullFolder(pszRegistered, szRegistered))
@@ -233,20 +231,14 @@ void RemoveShortcuts(const WCHAR* pszFolder, std::vector<std::wstring>& vecLeft)
 std::vector<std::wstring> RemoveInstallFolder(const WCHAR* pszFolder)
 {
     std::vector<std::wstring> vecLeft;
-    // An empty path or a drive root names no install folder: "everything below" it would be a drive.
-    // "C:" is one as written, although its full path is the current folder.
-    std::wstring strFull = pszFolder != nullptr ? CanonicalFolder(FullPath(pszFolder)) : std::wstring();
-    if (strFull.empty() || PathIsRootW(strFull.c_str()) || PathIsRootW(CanonicalFolder(pszFolder).c_str())) {
+    const std::wstring strFull = IsRootOrEmpty(pszFolder) ? std::wstring() : CanonicalFolder(FullPath(pszFolder));
+    if (strFull.empty()) {
         LogError(L"[RemoveInstallFolder] refused folder=%s", pszFolder != nullptr ? pszFolder : L"");
         vecLeft.push_back(pszFolder != nullptr ? pszFolder : L"");
         return vecLeft;
     }
-    std::wstring strLong = LongPath(strFull);
-    DWORD dwAttributes = GetFileAttributesW(strLong.c_str());
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
-        return vecLeft;
-    RemoveTree(strLong, dwAttributes);
-    if (GetFileAttributesW(strLong.c_str()) == INVALID_FILE_ATTRIBUTES)
+    std::wstring strLong;
+    if (RemoveFolderTree(strFull, strLong) != FolderRemoval::LEFT)
         return vecLeft;
     if (!CollectLeftovers(strLong, vecLeft))
         vecLeft.push_back(strFull);
