@@ -51,6 +51,7 @@ public:
 
     // With a release key: the body's SHA-256 is taken as its bytes arrive (see CStreamHash).
     void SetHashing(bool bHashing);
+    bool Hashing() const { return m_pHash != nullptr; }
     // The block now holds nLength bytes at pBlock, the body from m_nBodyStart on.
     void NoteBytes(const BYTE* pBlock, int nLength);
     // The block is about to move or change: nothing may read it until the next NoteBytes.

@@ -273,7 +273,9 @@ bool ReadBody(HINTERNET hRequest, BYTE** ppBuffer, int* pnLength, int* pnCapacit
                     static_cast<DWORD>(llReceived), dwDeclared);
                 return false;
             }
-            LogNormal(L"[HttpDownload  InternetReadFile]  end of body size=%lu", static_cast<DWORD>(llReceived));
+            // The moment of the last byte of a body that the signed list is to judge.
+            if (pState != nullptr && pState->Hashing())
+                LogNormal(L"[HttpDownload  InternetReadFile]  end of body size=%lu", static_cast<DWORD>(llReceived));
             return true;
         }
         long long llNeeded = static_cast<long long>(*pnLength) + dwRecv;

@@ -153,7 +153,9 @@ class MainJobTest(unittest.TestCase):
 
         entry = run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION)
         self.assertIsNotNone(entry, "no uninstall entry in system.reg")
-        self.assertEqual({name: ("sz", value) for name, value in EXPECTED_ENTRY.items()}, entry)
+        # Beside the seven values, the serial of the signed release the run installed.
+        expected = dict(EXPECTED_ENTRY, ReleaseSerial=str(serial))
+        self.assertEqual({name: ("sz", value) for name, value in expected.items()}, entry)
         # The 32-bit installer's entry is in the 32-bit view only.
         native = run_installer.UNINSTALL_REG_SECTION.replace("Wow6432Node\\\\", "")
         if native != run_installer.UNINSTALL_REG_SECTION:
