@@ -16,7 +16,7 @@ packages=(
   curl unzip openssl
   osslsigncode softhsm2 libengine-pkcs11-openssl
   fonts-noto-cjk python3-fonttools
-  zlib1g-dev libminizip-dev libssl-dev openssl
+  zlib1g-dev libminizip-dev libssl-dev openssl libcurl4-openssl-dev
   mmdebstrap
 )
 

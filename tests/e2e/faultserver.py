@@ -136,9 +136,10 @@ class FileServer:
                                first byte changed), "whole" (the file, whatever range was asked for),
                                "cut P" (the file's answer, ended with the connection at P% of the
                                file), "slow S" (the file's answer spread over S seconds), "longer N"
-                               (the file and N bytes more, all declared) or "endless" (the file, then
-                               zeros without end and without a length, until the client lets go),
-                               optionally preceded by "hold "
+                               (the file and N bytes more, all declared), "endless" (the file, then
+                               zeros without end and without a length, until the client lets go) or
+                               "chunk SIZE" (the same in chunked coding, its first chunk declaring the
+                               size text SIZE, such as -1), optionally preceded by "hold "
       /EX/release/<name>       lets a held request for <name> (an earlier or a later one) go on;
                                release(name) from the test's side
       /EX/arrived/<name>       answers once a held request for <name> has arrived (504 if none comes);
@@ -215,8 +216,8 @@ class FileServer:
             return handler.send_body(200, GARBAGE)
         path = Path(self.folder or ".") / name
         kind, _, arg = step.partition(" ")
-        if kind in ("file", "damaged", "whole", "cut", "slow", "longer", "endless") and self.folder is not None \
-                and path.is_file():
+        if kind in ("file", "damaged", "whole", "cut", "slow", "longer", "endless", "chunk") \
+                and self.folder is not None and path.is_file():
             return self._send_file(handler, name, path, kind, arg)
         code = int(step) if step.isdigit() else 404
         handler.send_body(code, b"status %d" % code)
@@ -228,6 +229,8 @@ class FileServer:
             body += b"\0" * int(arg)
         if kind == "endless":
             return self._send_endless(handler, name, body)
+        if kind == "chunk":
+            return self._send_endless(handler, name, arg.encode() + b"\r\n" + body, chunked=True)
         if kind == "damaged":
             body = bytes([body[0] ^ 1]) + body[1:]
         asked = handler.headers.get("Range")
@@ -262,8 +265,10 @@ class FileServer:
             handler.close_connection = True
 
 
-    def _send_endless(self, handler, name, body):
+    def _send_endless(self, handler, name, body, chunked=False):
         handler.send_response(200)
+        if chunked:
+            handler.send_header("Transfer-Encoding", "chunked")
         handler.end_headers()
         handler.close_connection = True
         try:

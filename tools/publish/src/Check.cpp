@@ -10,11 +10,15 @@
 #include "core/rules/ZipItems.h"
 
 #include <algorithm>
+#include <climits>
 #include <map>
 
 namespace publish {
 
 namespace {
+
+// The installer downloads into a block whose length is an int: it takes no served file longer than this.
+constexpr uint64_t kServedFileLimit = INT_MAX;
 
 class FolderSource : public ReleaseSource {
 public:
@@ -22,11 +26,12 @@ public:
         : m_folder(folder)
     {
     }
-    bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) override
+    FetchResult Fetch(const std::string& name, uint64_t, std::string& bytes, std::string& error) override
     {
         const std::string path = m_folder + "/" + name;
-        missing = !PathExists(path);
-        return !missing && ReadWholeFile(path, bytes, error);
+        if (!PathExists(path))
+            return FetchResult::Missing;
+        return ReadWholeFile(path, bytes, error) ? FetchResult::Fetched : FetchResult::Failed;
     }
 
 private:
@@ -35,27 +40,29 @@ private:
 
 class HttpSource : public ReleaseSource {
 public:
-    explicit HttpSource(const HttpUrl& base)
+    explicit HttpSource(const std::string& base)
         : m_base(base)
     {
     }
-    bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) override
+    FetchResult Fetch(const std::string& name, uint64_t limit, std::string& bytes, std::string& error) override
     {
-        HttpUrl url = m_base;
-        url.path += name;
-        int status = 0;
-        missing = false;
-        if (!HttpGet(url, status, bytes, error))
-            return false;
-        missing = status == 404;
-        if (status != 200)
-            error = "http://" + url.host + ":" + std::to_string(url.port) + url.path + " answered "
-                + std::to_string(status);
-        return status == 200;
+        long status = 0;
+        const HttpResult result = m_client.Get(m_base + PercentEncodePath(name), limit, status, bytes, error);
+        if (result == HttpResult::PastLimit)
+            return FetchResult::PastLimit;
+        if (result == HttpResult::Failed)
+            return FetchResult::Failed;
+        if (status == 200)
+            return FetchResult::Fetched;
+        if (status == 404)
+            return FetchResult::Missing;
+        error = m_base + name + " answered " + std::to_string(status);
+        return FetchResult::Failed;
     }
 
 private:
-    HttpUrl m_base;
+    std::string m_base;
+    HttpClient m_client;
 };
 
 std::string Utf8(const std::u16string& text)
@@ -63,13 +70,23 @@ std::string Utf8(const std::u16string& text)
     return Utf16ToUtf8(text);
 }
 
-bool FetchServed(ReleaseSource& source, const std::string& name, std::string& bytes, Diagnostics& diagnostics)
+bool FetchServed(
+    ReleaseSource& source, const std::string& name, uint64_t limit, std::string& bytes, Diagnostics& diagnostics)
 {
-    bool missing = false;
     std::string error;
-    if (source.Fetch(name, bytes, missing, error))
+    switch (source.Fetch(name, limit, bytes, error)) {
+    case FetchResult::Fetched:
         return true;
-    diagnostics.errors.push_back(missing ? name + " is missing" : name + ": " + error);
+    case FetchResult::Missing:
+        diagnostics.errors.push_back(name + " is missing");
+        break;
+    case FetchResult::PastLimit:
+        diagnostics.errors.push_back(name + ": longer than " + std::to_string(limit) + " bytes");
+        break;
+    case FetchResult::Failed:
+        diagnostics.errors.push_back(name + ": " + error);
+        break;
+    }
     return false;
 }
 
@@ -77,7 +94,7 @@ bool FetchServed(ReleaseSource& source, const std::string& name, std::string& by
 bool FetchText(ReleaseSource& source, const std::string& name, std::u16string& text, Diagnostics& diagnostics)
 {
     std::string bytes;
-    if (!FetchServed(source, name, bytes, diagnostics))
+    if (!FetchServed(source, name, kServedFileLimit, bytes, diagnostics))
         return false;
     if (bytes.size() < 3) {
         diagnostics.errors.push_back(
@@ -153,12 +170,9 @@ std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, st
 {
     if (location.find("://") == std::string::npos)
         return std::unique_ptr<ReleaseSource>(new FolderSource(location));
-    HttpUrl base;
-    if (!ParseHttpUrl(location, base, error))
+    if (!IsHttpUrl(location, error))
         return nullptr;
-    if (base.path.back() != '/')
-        base.path += '/';
-    return std::unique_ptr<ReleaseSource>(new HttpSource(base));
+    return std::unique_ptr<ReleaseSource>(new HttpSource(location.back() == '/' ? location : location + "/"));
 }
 
 SignedSource::SignedSource(ReleaseSource& source, ReleaseList list)
@@ -167,20 +181,27 @@ SignedSource::SignedSource(ReleaseSource& source, ReleaseList list)
 {
 }
 
-bool SignedSource::Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error)
+FetchResult SignedSource::Fetch(const std::string& name, uint64_t limit, std::string& bytes, std::string& error)
 {
     m_fetched.insert(name);
-    if (!m_source.Fetch(name, bytes, missing, error))
-        return false;
     const ReleaseLine* line = FindReleaseLine(m_list, name);
+    const uint64_t listed = line != nullptr ? static_cast<uint64_t>(line->nSize) : 0;
+    const bool listedBound = line != nullptr && listed <= limit;
+    const FetchResult result = m_source.Fetch(name, listedBound ? listed : limit, bytes, error);
+    if (result == FetchResult::PastLimit && listedBound) {
+        error = std::string("longer than listed in ") + RELEASE_LIST_NAME + " (" + std::to_string(listed) + " bytes)";
+        return FetchResult::Failed;
+    }
+    if (result != FetchResult::Fetched)
+        return result;
     std::string digest;
     if (line == nullptr)
         error = std::string("not listed in ") + RELEASE_LIST_NAME;
-    else if (static_cast<uint64_t>(line->nSize) != bytes.size())
-        error = std::to_string(bytes.size()) + " bytes, " + RELEASE_LIST_NAME + " lists " + std::to_string(line->nSize);
+    else if (listed != bytes.size())
+        error = std::to_string(bytes.size()) + " bytes, " + RELEASE_LIST_NAME + " lists " + std::to_string(listed);
     else if (Sha256(bytes, digest, error) && digest != std::string(std::begin(line->digest), std::end(line->digest)))
         error = std::string("hash mismatch with ") + RELEASE_LIST_NAME;
-    return error.empty();
+    return error.empty() ? FetchResult::Fetched : FetchResult::Failed;
 }
 
 void SignedSource::CheckUnfetched(Diagnostics& diagnostics)
@@ -188,7 +209,7 @@ void SignedSource::CheckUnfetched(Diagnostics& diagnostics)
     for (const ReleaseLine& file : m_list.vecFiles) {
         std::string bytes;
         if (m_fetched.count(file.strName) == 0)
-            FetchServed(*this, file.strName, bytes, diagnostics);
+            FetchServed(*this, file.strName, kServedFileLimit, bytes, diagnostics);
     }
 }
 
@@ -197,8 +218,8 @@ std::unique_ptr<SignedSource> OpenSignedSource(
 {
     std::string text, signature, error;
     ReleaseList list;
-    if (!FetchServed(source, RELEASE_LIST_NAME, text, diagnostics)
-        || !FetchServed(source, RELEASE_SIGNATURE_NAME, signature, diagnostics))
+    if (!FetchServed(source, RELEASE_LIST_NAME, RELEASE_LIST_LIMIT, text, diagnostics)
+        || !FetchServed(source, RELEASE_SIGNATURE_NAME, P256_SIGNATURE_BYTES, signature, diagnostics))
         return nullptr;
     if (signature.size() != P256_SIGNATURE_BYTES)
         error
@@ -255,14 +276,14 @@ bool CheckRelease(ReleaseSource& source, Diagnostics& diagnostics)
         std::string archive;
         if (known != fetched.end())
             content.files = contents[known->second].files;
-        else if (FetchServed(source, name, archive, diagnostics))
+        else if (FetchServed(source, name, kServedFileLimit, archive, diagnostics))
             ReadPackage(name, archive, content, diagnostics);
         fetched.emplace(entry.name, contents.size());
         contents.push_back(content);
     }
 
     std::string uninstaller;
-    const bool haveUninstaller = FetchServed(source, "UnInstall.exe", uninstaller, diagnostics);
+    const bool haveUninstaller = FetchServed(source, "UnInstall.exe", kServedFileLimit, uninstaller, diagnostics);
     if (haveUninstaller && uninstaller.empty())
         diagnostics.warnings.push_back("UnInstall.exe is empty");
 

@@ -2,18 +2,27 @@
 #include "Diagnostics.h"
 #include "Signing.h"
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
 
 namespace publish {
 
+enum class FetchResult {
+    Fetched,
+    Missing,
+    PastLimit, // the file is longer than the caller takes; no more of it was read
+    Failed, // `error` says why
+};
+
 // Where a release is read from: a folder on disk or the base URL the installer downloads from.
 class ReleaseSource {
 public:
     virtual ~ReleaseSource() = default;
-    // False with `missing` set when the file is not there, with `error` for any other failure.
-    virtual bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) = 0;
+    // `limit` bounds what a server may send. A folder's files are on this machine and read whole, so that
+    // a file of another size than its line shows its size.
+    virtual FetchResult Fetch(const std::string& name, uint64_t limit, std::string& bytes, std::string& error) = 0;
 };
 
 std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, std::string& error);
@@ -23,7 +32,8 @@ std::unique_ptr<ReleaseSource> OpenReleaseSource(const std::string& location, st
 class SignedSource : public ReleaseSource {
 public:
     SignedSource(ReleaseSource& source, ReleaseList list);
-    bool Fetch(const std::string& name, std::string& bytes, bool& missing, std::string& error) override;
+    // A listed file is read to at most its listed size.
+    FetchResult Fetch(const std::string& name, uint64_t limit, std::string& bytes, std::string& error) override;
     // Fetches and checks the listed files that nothing has read yet.
     void CheckUnfetched(Diagnostics& diagnostics);
 

@@ -1,19 +1,41 @@
 #pragma once
+#include <cstdint>
+#include <memory>
 #include <string>
 
-// Just enough HTTP/1.1 to fetch whole files the way the installer does: plain GET, no proxy, no TLS.
+// Files fetched over HTTP or HTTPS the way the installer downloads them: a plain GET through the proxy
+// and with the certificates this machine is set up with, following a few redirects. libcurl does the
+// work natively, WinINet (as in the installer) on Windows.
 namespace publish {
 
-struct HttpUrl {
-    std::string host;
-    int port = 80;
-    std::string path; // from the first "/" on
+// A server that sends nothing for this long, or cannot be reached in it, fails the request.
+constexpr long kHttpTimeoutSeconds = 60;
+constexpr long kHttpMaxRedirects = 5;
+
+enum class HttpResult {
+    Answered, // a final response came: a 200 with its whole body, or another status with its body unread
+    PastLimit, // a 200 whose body is longer than the limit; the transfer stopped at that point
+    Failed,
 };
 
-bool ParseHttpUrl(const std::string& url, HttpUrl& parsed, std::string& error);
-// Status and body of a complete response (Content-Length, chunked, or up to the connection's end).
-bool ParseHttpResponse(const std::string& response, int& status, std::string& body, std::string& error);
+// One session of requests, which may keep its connections open from one request to the next.
+class HttpClient {
+public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Holds no more than `limit` bytes of the body at any time.
+    HttpResult Get(const std::string& url, uint64_t limit, long& status, std::string& body, std::string& error);
+
+private:
+    struct Session;
+    std::unique_ptr<Session> m_session;
+};
+
+// An http:// or https:// URL with a host and, if any, a port from 1 to 65535; `error` says what is wrong.
+bool IsHttpUrl(const std::string& url, std::string& error);
 std::string PercentEncodePath(const std::string& path);
-bool HttpGet(const HttpUrl& url, int& status, std::string& body, std::string& error);
 
 } // namespace publish

@@ -41,8 +41,4 @@ bool ToLocalCalendar(int64_t time, std::tm& local);
 // This machine's clock, in seconds since 1970-01-01 UTC.
 int64_t CurrentTime();
 
-// Connects, sends `request`, and reads until the server closes the connection.
-bool TcpExchange(
-    const std::string& host, int port, const std::string& request, std::string& response, std::string& error);
-
 } // namespace publish

@@ -7,10 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
-#include <netdb.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace publish {
@@ -252,52 +249,6 @@ bool ToLocalCalendar(int64_t time, std::tm& local)
 int64_t CurrentTime()
 {
     return static_cast<int64_t>(std::time(nullptr));
-}
-
-bool TcpExchange(
-    const std::string& host, int port, const std::string& request, std::string& response, std::string& error)
-{
-    addrinfo hints {};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (rc != 0) {
-        error = "cannot resolve " + host + ": " + gai_strerror(rc);
-        return false;
-    }
-    int sock = -1;
-    for (addrinfo* ai = found; ai && sock < 0; ai = ai->ai_next) {
-        sock = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
-        if (sock >= 0 && connect(sock, ai->ai_addr, ai->ai_addrlen) != 0) {
-            close(sock);
-            sock = -1;
-        }
-    }
-    freeaddrinfo(found);
-    if (sock < 0) {
-        error = "cannot connect to " + host + ":" + std::to_string(port) + ": " + std::strerror(errno);
-        return false;
-    }
-    timeval timeout {60, 0};
-    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    bool ok = true;
-    for (size_t sent = 0; ok && sent < request.size();) {
-        const ssize_t n = send(sock, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        ok = n > 0;
-        sent += ok ? static_cast<size_t>(n) : 0;
-    }
-    response.clear();
-    char chunk[65536];
-    ssize_t n = 0;
-    while (ok && (n = recv(sock, chunk, sizeof chunk, 0)) > 0)
-        response.append(chunk, static_cast<size_t>(n));
-    if (!ok || n < 0) {
-        error = "connection to " + host + ":" + std::to_string(port) + " failed: " + std::strerror(errno);
-        ok = false;
-    }
-    close(sock);
-    return ok;
 }
 
 } // namespace publish

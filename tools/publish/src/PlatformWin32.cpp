@@ -1,7 +1,5 @@
 #include "Platform.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -102,26 +100,6 @@ bool ListInto(const std::string& root, const std::string& prefix, std::vector<st
     FindClose(find);
     return ok;
 }
-
-class WinsockSession {
-public:
-    WinsockSession()
-    {
-        WSADATA data;
-        m_ready = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockSession()
-    {
-        if (m_ready)
-            WSACleanup();
-    }
-    WinsockSession(const WinsockSession&) = delete;
-    WinsockSession& operator=(const WinsockSession&) = delete;
-    bool Ready() const { return m_ready; }
-
-private:
-    bool m_ready;
-};
 
 } // namespace
 
@@ -337,56 +315,6 @@ bool ToLocalCalendar(int64_t time, std::tm& local)
 int64_t CurrentTime()
 {
     return _time64(nullptr);
-}
-
-bool TcpExchange(
-    const std::string& host, int port, const std::string& request, std::string& response, std::string& error)
-{
-    WinsockSession session;
-    if (!session.Ready()) {
-        error = "cannot start Winsock";
-        return false;
-    }
-    addrinfo hints {};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
-        error = "cannot resolve " + host + ": " + SystemMessage(WSAGetLastError());
-        return false;
-    }
-    SOCKET sock = INVALID_SOCKET;
-    for (addrinfo* ai = found; ai && sock == INVALID_SOCKET; ai = ai->ai_next) {
-        sock = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
-        if (sock != INVALID_SOCKET && connect(sock, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) != 0) {
-            closesocket(sock);
-            sock = INVALID_SOCKET;
-        }
-    }
-    freeaddrinfo(found);
-    if (sock == INVALID_SOCKET) {
-        error = "cannot connect to " + host + ":" + std::to_string(port) + ": " + SystemMessage(WSAGetLastError());
-        return false;
-    }
-    const DWORD timeoutMs = 60000;
-    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
-    setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
-    bool ok = true;
-    for (size_t sent = 0; ok && sent < request.size();) {
-        const int n = send(sock, request.data() + sent, static_cast<int>(request.size() - sent), 0);
-        ok = n > 0;
-        sent += ok ? static_cast<size_t>(n) : 0;
-    }
-    response.clear();
-    char chunk[65536];
-    int n = 0;
-    while (ok && (n = recv(sock, chunk, sizeof chunk, 0)) > 0)
-        response.append(chunk, static_cast<size_t>(n));
-    if (!ok || n < 0) {
-        error = "connection to " + host + ":" + std::to_string(port) + " failed: " + SystemMessage(WSAGetLastError());
-        ok = false;
-    }
-    closesocket(sock);
-    return ok;
 }
 
 } // namespace publish

@@ -2,49 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 using namespace publish;
 
-TEST(HttpUrl, TakesPlainHttpWithOptionalPort)
+TEST(HttpUrl, TakesHttpAndHttpsWithOptionalPort)
 {
-    HttpUrl url;
     std::string error;
-    ASSERT_TRUE(ParseHttpUrl("http://127.0.0.1:28480/EX/", url, error)) << error;
-    EXPECT_EQ(url.host, "127.0.0.1");
-    EXPECT_EQ(url.port, 28480);
-    EXPECT_EQ(url.path, "/EX/");
-    ASSERT_TRUE(ParseHttpUrl("HTTP://example.org", url, error)) << error;
-    EXPECT_EQ(url.port, 80);
-    EXPECT_EQ(url.path, "/");
-    EXPECT_FALSE(ParseHttpUrl("https://example.org/EX/", url, error));
-    EXPECT_FALSE(ParseHttpUrl("http://example.org:99999/EX/", url, error));
-    EXPECT_FALSE(ParseHttpUrl("http://:80/EX/", url, error));
-}
-
-TEST(HttpResponse, ReadsEachWayABodyCanEnd)
-{
-    int status = 0;
-    std::string body, error;
-    ASSERT_TRUE(ParseHttpResponse("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcdef", status, body, error));
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(body, "abc");
-    ASSERT_TRUE(ParseHttpResponse(
-        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nA;x=1\r\n0123456789\r\n0\r\n\r\n", status,
-        body, error))
-        << error;
-    EXPECT_EQ(body, "abc0123456789");
-    ASSERT_TRUE(ParseHttpResponse("HTTP/1.0 404 Not Found\r\nServer: x\r\n\r\ngone", status, body, error));
-    EXPECT_EQ(status, 404);
-    EXPECT_EQ(body, "gone");
-}
-
-TEST(HttpResponse, RefusesCutBodies)
-{
-    int status = 0;
-    std::string body, error;
-    EXPECT_FALSE(ParseHttpResponse("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", status, body, error));
-    EXPECT_FALSE(
-        ParseHttpResponse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", status, body, error));
-    EXPECT_FALSE(ParseHttpResponse("garbage", status, body, error));
+    for (const char* url : {"http://127.0.0.1:28480/EX/", "HTTP://example.org", "https://example.org/EX/",
+             "https://[::1]:8443/EX/", "http://[::1]/EX/"})
+        EXPECT_TRUE(IsHttpUrl(url, error)) << url << ": " << error;
+    for (const auto& bad : std::vector<std::pair<std::string, std::string>> {
+             {"ftp://example.org/EX/", "is not an http:// or https:// URL"},
+             {"http://example.org:99999/EX/", "has a bad port"}, {"http://:80/EX/", "has no host"},
+             {"https:///EX/", "has no host"}}) {
+        EXPECT_FALSE(IsHttpUrl(bad.first, error)) << bad.first;
+        EXPECT_EQ(error, bad.first + " " + bad.second);
+    }
 }
 
 TEST(HttpRequest, PathsAreEscapedOnlyWhereNeeded)

@@ -108,13 +108,13 @@ TEST(SignedSource, RefusesEveryFileThatDiffersFromItsLine)
              Listed("unread.zip", "unread", 6)},
             {}});
     std::string bytes;
-    bool missing = false;
     const std::vector<std::pair<std::string, std::string>> expected
         = {{"good.zip", ""}, {"resized.zip", "6 bytes, release.sha256 lists 4"},
             {"changed.zip", "hash mismatch with release.sha256"}, {"extra.zip", "not listed in release.sha256"}};
     for (const auto& file : expected) {
         error.clear();
-        EXPECT_EQ(source.Fetch(file.first, bytes, missing, error), file.second.empty()) << file.first;
+        EXPECT_EQ(source.Fetch(file.first, 1 << 20, bytes, error) == FetchResult::Fetched, file.second.empty())
+            << file.first;
         EXPECT_EQ(error, file.second);
     }
     Diagnostics diagnostics;

@@ -1,6 +1,6 @@
 """The publisher as a program: its output read back with Python's own zip and text readers, its refusals,
---check over HTTP, signed releases against the openssl command line, their serials and expiry, and
-publish-sample.sh."""
+--check over HTTP and HTTPS and against hostile servers, signed releases against the openssl command line,
+their serials and expiry, and publish-sample.sh."""
 
 import contextlib
 import datetime
@@ -22,13 +22,32 @@ from pathlib import Path
 PUBLISH = os.environ.get("MIREVALE_PUBLISH", "mirevale-publish")
 SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[3]))
 sys.path.insert(0, str(SOURCE / "tests" / "e2e"))
-import harness  # noqa: E402  (release keys and signatures by the openssl command line)
+import faultserver  # noqa: E402  (a release served with scripted faults)
+import harness  # noqa: E402  (release keys and signatures by the openssl command line, nginx, a test CA)
 MTIME = 1765200000
 ZEROS = "0" * 64  # the digest of a list's reserved lines
 
 
 def run(*args, **kwargs):
     return subprocess.run([PUBLISH, *map(str, args)], capture_output=True, text=True, **kwargs)
+
+
+def run_measured(*args, timeout=120):
+    """run(), with the seconds the program took and the most memory it held (resident bytes); killed
+    after `timeout` seconds."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        start = time.monotonic()
+        proc = subprocess.Popen([PUBLISH, *map(str, args)], stdout=out, stderr=err)
+        watchdog = threading.Timer(timeout, proc.kill)
+        watchdog.start()
+        _, status, usage = os.wait4(proc.pid, 0)
+        watchdog.cancel()
+        seconds = time.monotonic() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        result = subprocess.CompletedProcess(proc.args, proc.returncode, out.read().decode(), err.read().decode())
+    return result, seconds, usage.ru_maxrss * 1024
 
 
 def served_lines(data):
@@ -213,6 +232,57 @@ class CheckOverHttp(Fixture):
         self.assertEqual(result.returncode, 1)
         self.assertIn("cannot connect", result.stderr)
         self.assertEqual(run("--check", "https://127.0.0.1/EX/").returncode, 1)
+
+    def test_nginx_over_http_and_over_https_with_the_test_ca(self):
+        certs = harness.tls_certificates()
+        ca = self.root / "ca.pem"
+        openssl("x509", "-inform", "DER", "-in", certs["root"], "-out", ca)
+        trusted = dict(os.environ, MIREVALE_PUBLISH_CA_FILE=str(ca))
+        system = {name: value for name, value in os.environ.items() if name != "MIREVALE_PUBLISH_CA_FILE"}
+        with harness.nginx(self.out) as plain, harness.nginx(self.out, tls=certs["good"]) as tls, \
+                harness.nginx(self.out, tls=certs["wrong_host"]) as wrong_host:
+            for url in (plain, tls):
+                result = run("--check", url, env=trusted)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn("%s: the installer will accept this release\n" % url, result.stdout)
+            # The system's store knows nothing of the test CA; the CA's certificate is for another name.
+            for url, env, fault in ((tls, system, "unable to get local issuer certificate"),
+                                    (wrong_host, trusted, "no alternative certificate subject name matches")):
+                result = run("--check", url, env=env)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("error: orbsetup.txt: SSL", result.stderr)
+                self.assertIn(fault, result.stderr)
+
+    def check_bounded(self, files, name, bound, *args):
+        """Runs --check against `files` and expects it rejected within seconds, in little memory, and
+        with no more of `name` sent than `bound` bytes and what the sockets between hold."""
+        result, seconds, memory = run_measured("--check", files.base, *args)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("%s: REJECTED\n" % files.base, result.stdout)
+        self.assertLess(seconds, 20, result.stderr)
+        self.assertLess(memory, 64 << 20, result.stderr)
+        self.assertLess(files.sent(name), bound + (16 << 20))
+        return result
+
+    def test_hostile_chunk_sizes_and_endless_bodies_stop_at_their_bounds(self):
+        key = self.root / "release.pem"
+        hex_key = run("keygen", key).stdout.strip()
+        with faultserver.file_server() as files:
+            for size in ("-1", "ffffffffffffffff"):
+                files.reset(self.out)
+                files.script("orbsetup.txt", "chunk " + size)
+                result = self.check_bounded(files, "orbsetup.txt", 0)
+                self.assertRegex(result.stderr, r"error: orbsetup\.txt: .*chunk", size)
+            self.assertEqual(self.publish("--sign", key).returncode, 0)
+            listed = (self.out / "core.zip").stat().st_size
+            for name, bound, error in (
+                    ("release.sha256", 1 << 20, "release.sha256: longer than 1048576 bytes"),
+                    ("release.sha256.sig", 64, "release.sha256.sig: longer than 64 bytes"),
+                    ("core.zip", listed, "core.zip: longer than listed in release.sha256 (%d bytes)" % listed)):
+                files.reset(self.out)
+                files.script(name, "endless")
+                result = self.check_bounded(files, name, bound, "--key", hex_key)
+                self.assertIn("error: %s\n" % error, result.stderr)
 
 
 def openssl(*args):
