@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -22,8 +23,19 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 bool IsAbsolutePath(const std::string& path);
 bool PathExists(const std::string& path);
 bool GetFileInfo(const std::string& path, FileInfo& info, std::string& error);
+// Appends every regular file below root/prefix to out, as relative paths with "/" from root, in no order.
+bool ListFilesBelow(
+    const std::string& root, const std::string& prefix, std::vector<std::string>& out, std::string& error);
+
 // Every regular file below the folder, as relative paths with "/", sorted by byte value.
-bool ListFiles(const std::string& folder, std::vector<std::string>& relativePaths, std::string& error);
+inline bool ListFiles(const std::string& folder, std::vector<std::string>& relativePaths, std::string& error)
+{
+    relativePaths.clear();
+    if (!ListFilesBelow(folder, "", relativePaths, error))
+        return false;
+    std::sort(relativePaths.begin(), relativePaths.end());
+    return true;
+}
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
 bool WriteWholeFile(const std::string& path, const std::string& data, std::string& error);
 bool MakeFolder(const std::string& path, std::string& error);

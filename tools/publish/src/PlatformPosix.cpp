@@ -19,7 +19,28 @@ std::string Describe(const std::string& what, const std::string& path)
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-bool ListInto(const std::string& root, const std::string& prefix, std::vector<std::string>& out, std::string& error)
+bool Convert(const char* to, const char* from, const std::string& in, std::string& out)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    out.assign(in.size() * 4 + 4, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = &out[0];
+    size_t dstLeft = out.size();
+    const size_t done = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (done == static_cast<size_t>(-1) || srcLeft != 0)
+        return false;
+    out.resize(out.size() - dstLeft);
+    return true;
+}
+
+} // namespace
+
+bool ListFilesBelow(
+    const std::string& root, const std::string& prefix, std::vector<std::string>& out, std::string& error)
 {
     const std::string folder = prefix.empty() ? root : root + "/" + prefix;
     DIR* dir = opendir(folder.c_str());
@@ -41,7 +62,7 @@ bool ListInto(const std::string& root, const std::string& prefix, std::vector<st
             return false;
         }
         if (S_ISDIR(st.st_mode)) {
-            if (!ListInto(root, relative, out, error))
+            if (!ListFilesBelow(root, relative, out, error))
                 return false;
         } else if (S_ISREG(st.st_mode)) {
             out.push_back(relative);
@@ -52,26 +73,6 @@ bool ListInto(const std::string& root, const std::string& prefix, std::vector<st
     }
     return true;
 }
-
-bool Convert(const char* to, const char* from, const std::string& in, std::string& out)
-{
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    out.assign(in.size() * 4 + 4, '\0');
-    char* src = const_cast<char*>(in.data());
-    size_t srcLeft = in.size();
-    char* dst = &out[0];
-    size_t dstLeft = out.size();
-    const size_t done = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
-    if (done == static_cast<size_t>(-1) || srcLeft != 0)
-        return false;
-    out.resize(out.size() - dstLeft);
-    return true;
-}
-
-} // namespace
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv)
 {
@@ -101,15 +102,6 @@ bool GetFileInfo(const std::string& path, FileInfo& info, std::string& error)
     info.modified = st.st_mtime;
     // A build host's files are never hidden or system; a file without write permission is read-only.
     info.attributes = (st.st_mode & S_IWUSR) ? 0 : ZIP_ATTRIBUTE_READONLY;
-    return true;
-}
-
-bool ListFiles(const std::string& folder, std::vector<std::string>& relativePaths, std::string& error)
-{
-    relativePaths.clear();
-    if (!ListInto(folder, "", relativePaths, error))
-        return false;
-    std::sort(relativePaths.begin(), relativePaths.end());
     return true;
 }
 

@@ -77,7 +77,10 @@ FileHandle OpenFile(const std::string& path, DWORD access, DWORD disposition)
     return FileHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
-bool ListInto(const std::string& root, const std::string& prefix, std::vector<std::string>& out, std::string& error)
+} // namespace
+
+bool ListFilesBelow(
+    const std::string& root, const std::string& prefix, std::vector<std::string>& out, std::string& error)
 {
     const std::string folder = prefix.empty() ? root : root + "/" + prefix;
     WIN32_FIND_DATAW found;
@@ -93,15 +96,13 @@ bool ListInto(const std::string& root, const std::string& prefix, std::vector<st
             continue;
         const std::string relative = prefix.empty() ? Utf8(name) : prefix + "/" + Utf8(name);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ok = ListInto(root, relative, out, error);
+            ok = ListFilesBelow(root, relative, out, error);
         else
             out.push_back(relative);
     } while (ok && FindNextFileW(find, &found));
     FindClose(find);
     return ok;
 }
-
-} // namespace
 
 std::vector<std::string> CommandLineArguments(int, char**)
 {
@@ -136,15 +137,6 @@ bool GetFileInfo(const std::string& path, FileInfo& info, std::string& error)
     info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     info.modified = UnixSeconds(data.ftLastWriteTime);
     info.attributes = data.dwFileAttributes & (ZIP_ATTRIBUTE_READONLY | ZIP_ATTRIBUTE_HIDDEN | ZIP_ATTRIBUTE_SYSTEM);
-    return true;
-}
-
-bool ListFiles(const std::string& folder, std::vector<std::string>& relativePaths, std::string& error)
-{
-    relativePaths.clear();
-    if (!ListInto(folder, "", relativePaths, error))
-        return false;
-    std::sort(relativePaths.begin(), relativePaths.end());
     return true;
 }
 
