@@ -10,6 +10,7 @@
 #include "app/Globals.h"
 #include "net/DownloadState.h"
 #include "net/HttpDownload.h"
+#include "res/resource.h"
 #include "support/Format.h"
 #include "support/Log.h"
 
@@ -38,7 +39,7 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
 {
     m_szSetupPath[0] = L'\0';
     m_szBackupPath[0] = L'\0';
-    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
+    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
     ZeroMemory(m_szUnInstallPath, sizeof(m_szUnInstallPath));
     ZeroMemory(m_szTempPath, sizeof(m_szTempPath));
@@ -51,13 +52,13 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
     if (m_pRecvBuf != nullptr)
         m_nRecvBufSize = RECV_BUFFER_SIZE;
 
-    LoadJgpImage(140, m_pImgReady);
-    LoadJgpImage(141, m_pImgSlide1);
-    LoadJgpImage(142, m_pImgSlide2);
-    LoadJgpImage(143, m_pImgSlide3);
-    LoadJgpImage(146, m_pImgSlide4);
-    LoadJgpImage(145, m_pImgFill);
-    LoadJgpImage(144, m_pImgTrack);
+    LoadJgpImage(IDR_JGP_READY, m_pImgReady);
+    LoadJgpImage(IDR_JGP_SLIDE1, m_pImgSlide1);
+    LoadJgpImage(IDR_JGP_SLIDE2, m_pImgSlide2);
+    LoadJgpImage(IDR_JGP_SLIDE3, m_pImgSlide3);
+    LoadJgpImage(IDR_JGP_SLIDE4, m_pImgSlide4);
+    LoadJgpImage(IDR_JGP_FILL, m_pImgFill);
+    LoadJgpImage(IDR_JGP_TRACK, m_pImgTrack);
 
     CopyString(m_szDriveRoot, ARRAYSIZE(m_szDriveRoot), L"C:\\");
     GetDestPath();

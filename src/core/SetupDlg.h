@@ -23,13 +23,10 @@ class Image;
 }
 
 enum {
-    IDD_SETUP_DIALOG = 102,
     WM_SETUP_PROGRESS = WM_USER + 100,
     WM_SETUP_ARM_LAUNCH = WM_USER + 101, // the runner asks the window's thread to set the launch timer
     WM_SETUP_RUN_ENDED = WM_USER + 102, // the runner has ended: the window's thread lets the install lock go
     IDT_LAUNCH_CLIENT = 0x1234,
-    IDC_STATIC_PERCENT = 1000,
-    IDC_STATIC_STATUS = 1001,
 };
 
 // The installer window, the holder of all installer state, and the thread object of the install run.

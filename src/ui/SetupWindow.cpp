@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include "res/resource.h"
 #include "support/Format.h"
 
 BOOL CSetupDlg::OnInitDialog()

@@ -8,6 +8,7 @@
 
 #include "TestFiles.h"
 #include "app/Globals.h"
+#include "res/resource.h"
 #include "support/Log.h"
 #include "system/BackupRecord.h"
 

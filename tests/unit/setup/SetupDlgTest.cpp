@@ -9,6 +9,7 @@
 
 #include "TestFiles.h"
 #include "core/SetupDlg.h"
+#include "res/resource.h"
 #include "support/Log.h"
 
 namespace {
