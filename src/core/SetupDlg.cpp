@@ -18,7 +18,7 @@ namespace {
 const int RECV_BUFFER_SIZE = 0xA00000; // 10 MiB: typical packages arrive without any reallocation
 } // namespace
 
-CSetupDlg::CSetupDlg(HWND hWndParent)
+CSetupDlg::CSetupDlg(HWND hWndParent, const CGdiplusSession* pGdiplus)
     : CDialog(IDD_SETUP_DIALOG, hWndParent)
     , m_pRecvBuf(nullptr)
     , m_nRecvBufSize(0)
@@ -26,14 +26,7 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
     , m_nRecvUsed(0)
     , m_nState(0)
     , m_nProgress(0)
-    , m_pImgReady(nullptr)
-    , m_pImgSlide1(nullptr)
-    , m_pImgSlide2(nullptr)
-    , m_pImgSlide3(nullptr)
-    , m_pImgSlide4(nullptr)
-    , m_pImgTrack(nullptr)
-    , m_pImgFill(nullptr)
-    , m_font(nullptr)
+    , m_pGdiplus(pGdiplus)
     , m_hHandCursor(nullptr)
     , m_bConfirmClose(TRUE)
 {
@@ -52,13 +45,13 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
     if (m_pRecvBuf != nullptr)
         m_nRecvBufSize = RECV_BUFFER_SIZE;
 
-    LoadJgpImage(IDR_JGP_READY, m_pImgReady);
-    LoadJgpImage(IDR_JGP_SLIDE1, m_pImgSlide1);
-    LoadJgpImage(IDR_JGP_SLIDE2, m_pImgSlide2);
-    LoadJgpImage(IDR_JGP_SLIDE3, m_pImgSlide3);
-    LoadJgpImage(IDR_JGP_SLIDE4, m_pImgSlide4);
-    LoadJgpImage(IDR_JGP_FILL, m_pImgFill);
-    LoadJgpImage(IDR_JGP_TRACK, m_pImgTrack);
+    m_pImgReady = LoadJgpImage(IDR_JGP_READY);
+    m_pImgSlide1 = LoadJgpImage(IDR_JGP_SLIDE1);
+    m_pImgSlide2 = LoadJgpImage(IDR_JGP_SLIDE2);
+    m_pImgSlide3 = LoadJgpImage(IDR_JGP_SLIDE3);
+    m_pImgSlide4 = LoadJgpImage(IDR_JGP_SLIDE4);
+    m_pImgFill = LoadJgpImage(IDR_JGP_FILL);
+    m_pImgTrack = LoadJgpImage(IDR_JGP_TRACK);
 
     CopyString(m_szDriveRoot, ARRAYSIZE(m_szDriveRoot), L"C:\\");
     GetDestPath();
@@ -80,18 +73,10 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
 
 CSetupDlg::~CSetupDlg()
 {
-    // Normally released when the window is destroyed; a dialog that never ran still owns them.
-    for (Gdiplus::Image** ppImage :
-        {&m_pImgReady, &m_pImgSlide1, &m_pImgSlide2, &m_pImgSlide3, &m_pImgSlide4, &m_pImgFill, &m_pImgTrack}) {
-        delete *ppImage;
-        *ppImage = nullptr;
-    }
     delete[] m_pRecvBuf;
     m_pRecvBuf = nullptr;
     m_vecPackages.clear();
     m_setKinds.clear();
-    if (m_font != nullptr)
-        DeleteObject(m_font);
     m_stcPercent.DestroyWindow();
     m_stcStatus.DestroyWindow();
 }
