@@ -1,13 +1,14 @@
 #include "app/SetupApp.h"
 
+#include <memory>
+
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "core/SetupOptions.h"
 #include "core/rules/Text.h"
-#include "support/GdiplusInc.h"
+#include "support/GdiplusSession.h"
 #include "support/WideText.h"
 
-static Gdiplus::GdiplusStartupInput s_gdiplusStartupInput;
 CSetupApp theApp;
 const std::wstring g_strBaseUrl = MIREVALE_BASE_URL;
 
@@ -22,7 +23,6 @@ static std::vector<std::wstring> MirrorUrls()
 
 const std::vector<std::wstring> g_vecMirrorUrls = MirrorUrls();
 const std::wstring g_strReleaseKey = MIREVALE_RELEASE_KEY;
-ULONG_PTR g_gdiplusToken = 0;
 
 BOOL CSetupApp::InitInstance()
 {
@@ -34,12 +34,11 @@ BOOL CSetupApp::InitInstance()
         return FALSE;
     }
 
-    // A failed start leaves the images absent; the window still runs and its buttons still work.
-    CSetupDlg::s_bGdiplusStarted
-        = Gdiplus::GdiplusStartup(&g_gdiplusToken, &s_gdiplusStartupInput, nullptr) == Gdiplus::Ok;
-
-    CSetupDlg* pDlg = new CSetupDlg(nullptr);
-    SetMainWindow(pDlg);
+    // A failed start leaves the images absent; the window still runs and its buttons still work. The
+    // session ends after the window object, which holds the images until it goes.
+    CGdiplusSession gdiplus;
+    auto pDlg = std::make_unique<CSetupDlg>(nullptr, &gdiplus);
+    SetMainWindow(pDlg.get());
     pDlg->DoModal();
     SetMainWindow(nullptr);
     // The window waits for the install run when it is destroyed; a stop ends the run within moments,
@@ -47,14 +46,11 @@ BOOL CSetupApp::InitInstance()
     while (!pDlg->HasExited())
         pDlg->WaitForExit();
     m_dwExitCode = pDlg->ExitCode();
-    delete pDlg;
     return FALSE;
 }
 
 int CSetupApp::ExitInstance()
 {
-    if (CSetupDlg::s_bGdiplusStarted)
-        Gdiplus::GdiplusShutdown(g_gdiplusToken);
     CWinApp::ExitInstance();
     return static_cast<int>(m_dwExitCode);
 }

@@ -14,4 +14,3 @@ private:
 };
 
 extern CSetupApp theApp;
-extern ULONG_PTR g_gdiplusToken;

@@ -10,6 +10,7 @@
 #include "app/Globals.h"
 #include "net/DownloadState.h"
 #include "net/HttpDownload.h"
+#include "res/resource.h"
 #include "support/Format.h"
 #include "support/Log.h"
 
@@ -17,7 +18,7 @@ namespace {
 const int RECV_BUFFER_SIZE = 0xA00000; // 10 MiB: typical packages arrive without any reallocation
 } // namespace
 
-CSetupDlg::CSetupDlg(HWND hWndParent)
+CSetupDlg::CSetupDlg(HWND hWndParent, const CGdiplusSession* pGdiplus)
     : CDialog(IDD_SETUP_DIALOG, hWndParent)
     , m_pRecvBuf(nullptr)
     , m_nRecvBufSize(0)
@@ -25,20 +26,13 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
     , m_nRecvUsed(0)
     , m_nState(0)
     , m_nProgress(0)
-    , m_pImgReady(nullptr)
-    , m_pImgSlide1(nullptr)
-    , m_pImgSlide2(nullptr)
-    , m_pImgSlide3(nullptr)
-    , m_pImgSlide4(nullptr)
-    , m_pImgTrack(nullptr)
-    , m_pImgFill(nullptr)
-    , m_font(nullptr)
+    , m_pGdiplus(pGdiplus)
     , m_hHandCursor(nullptr)
     , m_bConfirmClose(TRUE)
 {
     m_szSetupPath[0] = L'\0';
     m_szBackupPath[0] = L'\0';
-    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
+    m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
     ZeroMemory(m_szUnInstallPath, sizeof(m_szUnInstallPath));
     ZeroMemory(m_szTempPath, sizeof(m_szTempPath));
@@ -51,13 +45,13 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
     if (m_pRecvBuf != nullptr)
         m_nRecvBufSize = RECV_BUFFER_SIZE;
 
-    LoadJgpImage(140, m_pImgReady);
-    LoadJgpImage(141, m_pImgSlide1);
-    LoadJgpImage(142, m_pImgSlide2);
-    LoadJgpImage(143, m_pImgSlide3);
-    LoadJgpImage(146, m_pImgSlide4);
-    LoadJgpImage(145, m_pImgFill);
-    LoadJgpImage(144, m_pImgTrack);
+    m_pImgReady = LoadJgpImage(IDR_JGP_READY);
+    m_pImgSlide1 = LoadJgpImage(IDR_JGP_SLIDE1);
+    m_pImgSlide2 = LoadJgpImage(IDR_JGP_SLIDE2);
+    m_pImgSlide3 = LoadJgpImage(IDR_JGP_SLIDE3);
+    m_pImgSlide4 = LoadJgpImage(IDR_JGP_SLIDE4);
+    m_pImgFill = LoadJgpImage(IDR_JGP_FILL);
+    m_pImgTrack = LoadJgpImage(IDR_JGP_TRACK);
 
     CopyString(m_szDriveRoot, ARRAYSIZE(m_szDriveRoot), L"C:\\");
     GetDestPath();
@@ -79,18 +73,10 @@ CSetupDlg::CSetupDlg(HWND hWndParent)
 
 CSetupDlg::~CSetupDlg()
 {
-    // Normally released when the window is destroyed; a dialog that never ran still owns them.
-    for (Gdiplus::Image** ppImage :
-        {&m_pImgReady, &m_pImgSlide1, &m_pImgSlide2, &m_pImgSlide3, &m_pImgSlide4, &m_pImgFill, &m_pImgTrack}) {
-        delete *ppImage;
-        *ppImage = nullptr;
-    }
     delete[] m_pRecvBuf;
     m_pRecvBuf = nullptr;
     m_vecPackages.clear();
     m_setKinds.clear();
-    if (m_font != nullptr)
-        DeleteObject(m_font);
     m_stcPercent.DestroyWindow();
     m_stcStatus.DestroyWindow();
 }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "system/InstallLock.h"
 #include "ui/MsgStatic.h"
 
+class CGdiplusSession;
 struct CPackageDownload;
 
 namespace Gdiplus {
@@ -23,19 +25,18 @@ class Image;
 }
 
 enum {
-    IDD_SETUP_DIALOG = 102,
     WM_SETUP_PROGRESS = WM_USER + 100,
     WM_SETUP_ARM_LAUNCH = WM_USER + 101, // the runner asks the window's thread to set the launch timer
     WM_SETUP_RUN_ENDED = WM_USER + 102, // the runner has ended: the window's thread lets the install lock go
     IDT_LAUNCH_CLIENT = 0x1234,
-    IDC_STATIC_PERCENT = 1000,
-    IDC_STATIC_STATUS = 1001,
 };
 
 // The installer window, the holder of all installer state, and the thread object of the install run.
 class CSetupDlg : public CDialog, public CWorkThread {
 public:
-    explicit CSetupDlg(HWND hWndParent = nullptr);
+    // pGdiplus: the session the window draws with, which outlives the object; without one, or one that
+    // did not start, no image is made and the window paints nothing of its own.
+    explicit CSetupDlg(HWND hWndParent = nullptr, const CGdiplusSession* pGdiplus = nullptr);
     ~CSetupDlg() override;
 
     // Installer core: manifest, run, extraction, check, uninstaller, location, configuration.
@@ -127,10 +128,6 @@ public:
     void LaunchClient();
 
     // Window side.
-    // Set by start-up when GDI+ has started. GDI+ allocates its images itself, so without it no image
-    // is made and the window paints nothing of its own.
-    static bool s_bGdiplusStarted;
-    static void LoadJgpImage(UINT nID, Gdiplus::Image*& pImage);
     static bool IsPreferredFontInstalled();
 
 protected:
@@ -154,6 +151,9 @@ private:
     void ShowErrorFormat(const WCHAR* pszFormat, const WCHAR* pszName);
     void ArmLaunchTimer();
     void PostRunEnded();
+    bool GdiplusStarted() const;
+    // The skin image of that JGP resource; null without GDI+ or when it cannot be read.
+    std::unique_ptr<Gdiplus::Image> LoadJgpImage(UINT nID) const;
     void ReleaseImages();
     // The exit code of a failed run, from what its steps noted.
     DWORD FailureExitCode() const;
@@ -183,17 +183,19 @@ public:
     std::atomic<int> m_nProgress;
     WCHAR m_szTempPath[MAX_PATH];
 
-    Gdiplus::Image* m_pImgReady;
-    Gdiplus::Image* m_pImgSlide1;
-    Gdiplus::Image* m_pImgSlide2;
-    Gdiplus::Image* m_pImgSlide3;
-    Gdiplus::Image* m_pImgSlide4;
-    Gdiplus::Image* m_pImgTrack;
-    Gdiplus::Image* m_pImgFill;
+    const CGdiplusSession* m_pGdiplus;
+    // Released when the window is destroyed, at the latest with the object: before the session ends.
+    std::unique_ptr<Gdiplus::Image> m_pImgReady;
+    std::unique_ptr<Gdiplus::Image> m_pImgSlide1;
+    std::unique_ptr<Gdiplus::Image> m_pImgSlide2;
+    std::unique_ptr<Gdiplus::Image> m_pImgSlide3;
+    std::unique_ptr<Gdiplus::Image> m_pImgSlide4;
+    std::unique_ptr<Gdiplus::Image> m_pImgTrack;
+    std::unique_ptr<Gdiplus::Image> m_pImgFill;
 
     MsgStatic m_stcPercent;
     MsgStatic m_stcStatus;
-    HFONT m_font;
+    CGdiObject m_font; // the labels' font
     HCURSOR m_hHandCursor;
 
     std::atomic<BOOL> m_bConfirmClose;

@@ -1,5 +1,7 @@
 #include "net/ProxyAuthDlg.h"
 
+#include "res/resource.h"
+
 namespace {
 // The remembered credentials live in buffers of 64 units: 63 characters and the terminator.
 const int MAX_CREDENTIAL_CHARS = 63;

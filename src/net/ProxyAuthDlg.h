@@ -3,8 +3,6 @@
 
 #include "framework/Dialog.h"
 
-enum { IDD_PROXY_AUTH = 138, IDC_PROXY_USER = 1000, IDC_PROXY_PASSWORD = 1001 };
-
 // Asks for the proxy user name and password when the configured proxy answers 407. Validates
 // nothing: the two strings are read after DoModal returned IDOK.
 class CProxyAuthDlg : public CDialog {

@@ -121,6 +121,30 @@ using CBcryptAlg = CUniqueHandle<BcryptAlgTraits>;
 using CBcryptKey = CUniqueHandle<BcryptKeyTraits>;
 using CBcryptHash = CUniqueHandle<BcryptHashTraits>;
 
+// A window's device context from GetDC, given back to that window with ReleaseDC.
+class CClientDC {
+public:
+    explicit CClientDC(HWND hWnd)
+        : m_hWnd(hWnd)
+        , m_hDC(GetDC(hWnd))
+    {
+    }
+    ~CClientDC()
+    {
+        if (m_hDC != nullptr)
+            ReleaseDC(m_hWnd, m_hDC);
+    }
+    CClientDC(const CClientDC&) = delete;
+    CClientDC& operator=(const CClientDC&) = delete;
+
+    HDC Get() const { return m_hDC; }
+    explicit operator bool() const { return m_hDC != nullptr; }
+
+private:
+    HWND m_hWnd;
+    HDC m_hDC;
+};
+
 // Owner of one COM interface pointer.
 template <typename T> class CComPtr {
 public:

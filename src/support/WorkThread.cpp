@@ -43,35 +43,21 @@ DWORD WaitHandlingSentMessages(HANDLE hObject, DWORD dwMilliseconds)
 } // namespace
 
 CWorkThread::CWorkThread()
-    : m_hThread(nullptr)
-    , m_dwThreadId(0)
+    : m_dwThreadId(0)
     , m_hStopEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr))
 {
 }
 
-CWorkThread::~CWorkThread()
-{
-    if (m_hThread != nullptr) {
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
-    }
-    m_dwThreadId = 0;
-    if (m_hStopEvent != nullptr) {
-        CloseHandle(m_hStopEvent);
-        m_hStopEvent = nullptr;
-    }
-}
-
 BOOL CWorkThread::Start(UINT nStackSize)
 {
-    if (m_hThread != nullptr)
+    if (m_hThread)
         return 0;
     // A stop request left from before must not stop the new thread at once.
-    ResetEvent(m_hStopEvent);
+    ResetEvent(m_hStopEvent.Get());
     m_bStopRequested = false;
     InitOnceExecuteOnce(&s_filterOnce, InstallGuardFilter, nullptr, nullptr);
-    m_hThread = CreateThread(nullptr, nStackSize, ThreadEntry, this, 0, &m_dwThreadId);
-    return m_hThread != nullptr ? 1 : 0;
+    m_hThread.Attach(CreateThread(nullptr, nStackSize, ThreadEntry, this, 0, &m_dwThreadId));
+    return m_hThread ? 1 : 0;
 }
 
 DWORD WINAPI CWorkThread::ThreadEntry(LPVOID pParam)
@@ -90,22 +76,22 @@ DWORD WINAPI CWorkThread::ThreadEntry(LPVOID pParam)
 
 void CWorkThread::WaitForExit()
 {
-    if (m_hThread == nullptr)
+    if (!m_hThread)
         return;
     if (m_dwThreadId == GetCurrentThreadId())
         return;
-    DWORD dwResult = WaitHandlingSentMessages(m_hThread, 600000);
+    DWORD dwResult = WaitHandlingSentMessages(m_hThread.Get(), 600000);
     for (int nRetry = 0; dwResult == WAIT_TIMEOUT && nRetry < 600; ++nRetry)
-        dwResult = WaitHandlingSentMessages(m_hThread, 1000);
+        dwResult = WaitHandlingSentMessages(m_hThread.Get(), 1000);
 }
 
 void CWorkThread::RequestStop()
 {
     m_bStopRequested = true;
-    SetEvent(m_hStopEvent);
+    SetEvent(m_hStopEvent.Get());
 }
 
 bool CWorkThread::HasExited() const
 {
-    return m_hThread == nullptr || WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0;
+    return !m_hThread || WaitForSingleObject(m_hThread.Get(), 0) == WAIT_OBJECT_0;
 }

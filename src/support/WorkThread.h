@@ -3,13 +3,15 @@
 
 #include <atomic>
 
+#include "support/Handles.h"
+
 // Gives an object one background thread of its own and a stop request. A derived class supplies the
 // body in Run; the owner starts it once with Start, calls RequestStop to ask it to stop, and calls
 // WaitForExit before the object goes away.
 class CWorkThread {
 public:
     CWorkThread();
-    virtual ~CWorkThread();
+    virtual ~CWorkThread() = default;
     CWorkThread(const CWorkThread&) = delete;
     CWorkThread& operator=(const CWorkThread&) = delete;
 
@@ -29,8 +31,8 @@ public:
 protected:
     static DWORD WINAPI ThreadEntry(LPVOID pParam);
 
-    HANDLE m_hThread;
+    CKernelHandle m_hThread;
     DWORD m_dwThreadId;
-    HANDLE m_hStopEvent; // auto-reset: a wait consumes it, so the body looks at StopRequested
+    CKernelHandle m_hStopEvent; // auto-reset: a wait consumes it, so the body looks at StopRequested
     std::atomic<bool> m_bStopRequested {false};
 };

@@ -6,25 +6,19 @@
 
 CProtectedFolderSecurity::CProtectedFolderSecurity()
 {
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Sddl(), SDDL_REVISION_1, &m_pDescriptor, nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(Sddl(), SDDL_REVISION_1, m_descriptor.Put(), nullptr)) {
         LogError(L"[CProtectedFolderSecurity] descriptor not built error=%lu", GetLastError());
-        m_pDescriptor = nullptr;
+        m_descriptor.Detach(); // what a failed call left there was not allocated
         return;
     }
     m_sa.nLength = sizeof(m_sa);
-    m_sa.lpSecurityDescriptor = m_pDescriptor;
+    m_sa.lpSecurityDescriptor = m_descriptor.Get();
     m_sa.bInheritHandle = FALSE;
-}
-
-CProtectedFolderSecurity::~CProtectedFolderSecurity()
-{
-    if (m_pDescriptor != nullptr)
-        LocalFree(m_pDescriptor);
 }
 
 LPSECURITY_ATTRIBUTES CProtectedFolderSecurity::Get()
 {
-    return m_pDescriptor != nullptr ? &m_sa : nullptr;
+    return m_descriptor ? &m_sa : nullptr;
 }
 
 const WCHAR* CProtectedFolderSecurity::Sddl()

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include "support/Handles.h"
+
 // The security of a folder the installer or the uninstaller makes for what it installs or runs: SYSTEM
 // and the administrators may do everything, users may read and run, and nothing comes from the folder
 // above. A folder at a drive's root would otherwise let every signed-in user change the programs that
@@ -8,7 +10,6 @@
 class CProtectedFolderSecurity {
 public:
     CProtectedFolderSecurity();
-    ~CProtectedFolderSecurity();
     CProtectedFolderSecurity(const CProtectedFolderSecurity&) = delete;
     CProtectedFolderSecurity& operator=(const CProtectedFolderSecurity&) = delete;
 
@@ -18,6 +19,6 @@ public:
     static const WCHAR* Sddl();
 
 private:
-    PSECURITY_DESCRIPTOR m_pDescriptor = nullptr;
+    CLocalMemory m_descriptor; // a PSECURITY_DESCRIPTOR
     SECURITY_ATTRIBUTES m_sa = {};
 };

@@ -5,6 +5,7 @@
 #include "core/SetupDlg.h"
 #include "support/Format.h"
 #include "support/GdiplusInc.h"
+#include "support/Handles.h"
 
 namespace {
 
@@ -27,16 +28,14 @@ int CALLBACK FontEnumProc(const LOGFONTW* pLogFont, const TEXTMETRICW*, DWORD, L
 
 bool IsFontKnownToGdi(const WCHAR* pszFace)
 {
-    HWND hDesktop = GetDesktopWindow();
-    HDC hDC = GetDC(hDesktop);
-    if (hDC == nullptr)
+    CClientDC dc(GetDesktopWindow());
+    if (!dc)
         return false;
     LOGFONTW logFont = {};
     logFont.lfCharSet = DEFAULT_CHARSET;
     CopyString(logFont.lfFaceName, ARRAYSIZE(logFont.lfFaceName), pszFace);
     FontSearch search = {pszFace, false};
-    EnumFontFamiliesExW(hDC, &logFont, FontEnumProc, reinterpret_cast<LPARAM>(&search), 0);
-    ReleaseDC(hDesktop, hDC);
+    EnumFontFamiliesExW(dc.Get(), &logFont, FontEnumProc, reinterpret_cast<LPARAM>(&search), 0);
     return search.bFound;
 }
 

@@ -9,13 +9,11 @@ MsgStatic::MsgStatic()
 MsgStatic::~MsgStatic()
 {
     DestroyWindow();
-    if (m_brBack != nullptr)
-        DeleteObject(m_brBack);
 }
 
 HBRUSH MsgStatic::CtlColor(HDC hDC)
 {
     ::SetTextColor(hDC, m_crText.load());
     SetBkMode(hDC, TRANSPARENT);
-    return m_brBack;
+    return static_cast<HBRUSH>(m_brBack.Get());
 }

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "framework/Static.h"
+#include "support/Handles.h"
 
 // A label with its own text colour, drawn transparently on a white background brush.
 class MsgStatic : public CStatic {
@@ -16,5 +17,5 @@ public:
 
 private:
     std::atomic<COLORREF> m_crText; // set by the install threads, read when the label paints
-    HBRUSH m_brBack;
+    CGdiObject m_brBack;
 };

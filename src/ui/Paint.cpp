@@ -34,7 +34,7 @@ private:
 void CSetupDlg::OnPaint()
 {
     CPaintDC dc(m_hWnd);
-    if (!s_bGdiplusStarted)
+    if (!GdiplusStarted())
         return;
     Gdiplus::Graphics screen(dc.Get());
     RECT rcClient;
@@ -51,7 +51,8 @@ void CSetupDlg::OnPaint()
         return;
     canvas.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
 
-    Gdiplus::Image* const backgrounds[] = {m_pImgReady, m_pImgSlide1, m_pImgSlide2, m_pImgSlide3, m_pImgSlide4};
+    Gdiplus::Image* const backgrounds[]
+        = {m_pImgReady.get(), m_pImgSlide1.get(), m_pImgSlide2.get(), m_pImgSlide3.get(), m_pImgSlide4.get()};
     const int nProgress = m_nProgress.load();
     Gdiplus::Image* pBackground = backgrounds[SelectBackground(m_nState, nProgress)];
     if (!IsUsable(pBackground))
@@ -60,17 +61,17 @@ void CSetupDlg::OnPaint()
         static_cast<INT>(pBackground->GetHeight()), Gdiplus::UnitPixel);
 
     if (m_nState == 1) {
-        if (!IsUsable(m_pImgTrack))
+        if (!IsUsable(m_pImgTrack.get()))
             return;
-        canvas.DrawImage(m_pImgTrack,
+        canvas.DrawImage(m_pImgTrack.get(),
             Gdiplus::Rect(PROGRESS_BAR_X, PROGRESS_BAR_Y, PROGRESS_BAR_WIDTH, PROGRESS_BAR_HEIGHT), 0, 0,
             static_cast<INT>(m_pImgTrack->GetWidth()), static_cast<INT>(m_pImgTrack->GetHeight()), Gdiplus::UnitPixel);
         const INT nFill = FillWidth(m_nProgress.load());
-        if (!IsUsable(m_pImgFill))
+        if (!IsUsable(m_pImgFill.get()))
             return;
         // The fill is cut from the left of its image, not squeezed; only its height is stretched.
-        canvas.DrawImage(m_pImgFill, Gdiplus::Rect(PROGRESS_BAR_X, PROGRESS_BAR_Y, nFill, PROGRESS_BAR_HEIGHT), 0, 0,
-            nFill, static_cast<INT>(m_pImgFill->GetHeight()), Gdiplus::UnitPixel);
+        canvas.DrawImage(m_pImgFill.get(), Gdiplus::Rect(PROGRESS_BAR_X, PROGRESS_BAR_Y, nFill, PROGRESS_BAR_HEIGHT), 0,
+            0, nFill, static_cast<INT>(m_pImgFill->GetHeight()), Gdiplus::UnitPixel);
     }
 
     screen.DrawImage(&offscreen, 0, 0, nWidth, nHeight);

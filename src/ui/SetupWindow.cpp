@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include "res/resource.h"
 #include "support/Format.h"
 
 BOOL CSetupDlg::OnInitDialog()
@@ -17,18 +18,18 @@ BOOL CSetupDlg::OnInitDialog()
     SetRect(&m_rcMinimize, 470, 0, 500, 32);
     SetRect(&m_rcAgree, 10, 337, 24, 351);
 
-    m_font = CreateFontW(14, 0, 0, 0, 400, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体");
+    m_font.Attach(CreateFontW(14, 0, 0, 0, 400, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体"));
 
     RECT rcPercent = {490, 341, 525, 359};
     m_stcPercent.Create(L"", SS_RIGHT, rcPercent, m_hWnd, IDC_STATIC_PERCENT);
     MoveWindow(m_stcPercent.GetSafeHwnd(), 490, 341, 35, 18, TRUE);
     SetWindowTextW(m_stcPercent.GetSafeHwnd(), L"0%");
-    SendMessageW(m_stcPercent.GetSafeHwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
+    SendMessageW(m_stcPercent.GetSafeHwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font.Get()), TRUE);
     ShowWindow(m_stcPercent.GetSafeHwnd(), SW_HIDE);
 
     RECT rcStatus = {34, 324, 494, 342};
     m_stcStatus.Create(L"", SS_CENTER, rcStatus, m_hWnd, IDC_STATIC_STATUS);
-    SendMessageW(m_stcStatus.GetSafeHwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
+    SendMessageW(m_stcStatus.GetSafeHwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(m_font.Get()), TRUE);
     ShowWindow(m_stcStatus.GetSafeHwnd(), SW_HIDE);
     return TRUE;
 }

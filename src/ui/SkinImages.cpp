@@ -2,46 +2,48 @@
 
 #include <cstring>
 
-#include "support/GdiplusInc.h"
+#include "support/GdiplusSession.h"
+#include "support/Handles.h"
 
-bool CSetupDlg::s_bGdiplusStarted = false;
-
-void CSetupDlg::LoadJgpImage(UINT nID, Gdiplus::Image*& pImage)
+bool CSetupDlg::GdiplusStarted() const
 {
-    if (!s_bGdiplusStarted)
-        return;
+    return m_pGdiplus != nullptr && m_pGdiplus->Started();
+}
+
+std::unique_ptr<Gdiplus::Image> CSetupDlg::LoadJgpImage(UINT nID) const
+{
+    if (!GdiplusStarted())
+        return nullptr;
     HMODULE hModule = GetModuleHandleW(nullptr);
     HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(nID), L"JGP");
     if (hResource == nullptr)
-        return;
+        return nullptr;
     DWORD cbImage = SizeofResource(hModule, hResource);
     HGLOBAL hLoaded = LoadResource(hModule, hResource);
     const void* pData = hLoaded != nullptr ? LockResource(hLoaded) : nullptr;
     if (pData == nullptr || cbImage == 0)
-        return;
+        return nullptr;
 
     // The block is never freed: a GDI+ image may read from its stream for as long as it exists.
     HGLOBAL hBlock = GlobalAlloc(GMEM_FIXED, cbImage);
     if (hBlock == nullptr)
-        return;
+        return nullptr;
     void* pBlock = GlobalLock(hBlock);
     if (pBlock == nullptr)
-        return;
+        return nullptr;
     memcpy(pBlock, pData, cbImage);
 
-    IStream* pStream = nullptr;
-    if (CreateStreamOnHGlobal(hBlock, FALSE, &pStream) == S_OK && pStream != nullptr) {
-        pImage = new Gdiplus::Image(pStream, FALSE);
-        pStream->Release();
-    }
+    std::unique_ptr<Gdiplus::Image> pImage;
+    CComPtr<IStream> stream;
+    if (CreateStreamOnHGlobal(hBlock, FALSE, stream.Put()) == S_OK && stream)
+        pImage = std::make_unique<Gdiplus::Image>(stream.Get(), FALSE);
     GlobalUnlock(hBlock);
+    return pImage;
 }
 
 void CSetupDlg::ReleaseImages()
 {
-    for (Gdiplus::Image** ppImage :
-        {&m_pImgReady, &m_pImgSlide1, &m_pImgSlide2, &m_pImgSlide3, &m_pImgSlide4, &m_pImgFill, &m_pImgTrack}) {
-        delete *ppImage;
-        *ppImage = nullptr;
-    }
+    for (std::unique_ptr<Gdiplus::Image>* pImage :
+        {&m_pImgReady, &m_pImgSlide1, &m_pImgSlide2, &m_pImgSlide3, &m_pImgSlide4, &m_pImgFill, &m_pImgTrack})
+        pImage->reset();
 }

@@ -5,6 +5,7 @@
 
 #include "framework/WinApp.h"
 #include "support/Format.h"
+#include "support/Handles.h"
 #include "support/Log.h"
 #include "support/RealPath.h"
 #include "system/FolderSecurity.h"
@@ -77,6 +78,13 @@ std::wstring OwnPath()
     return cch != 0 && cch < MAX_PATH ? szSelf : L"";
 }
 
+// Waits for the program that started this copy; the handle it passed down is this copy's to close.
+DWORD WaitForStarter(UINT_PTR nWaitHandle)
+{
+    CKernelHandle starter(reinterpret_cast<HANDLE>(nWaitHandle));
+    return WaitForSingleObject(starter.Get(), s_dwRelayWaitMs);
+}
+
 } // namespace
 
 BOOL CUninstallApp::InitInstance()
@@ -130,9 +138,7 @@ int CUninstallApp::Uninstall()
         return EXIT_BAD_ARGUMENTS;
     }
     if (args.nWaitHandle != 0) {
-        HANDLE hStarter = reinterpret_cast<HANDLE>(args.nWaitHandle);
-        DWORD dwWait = WaitForSingleObject(hStarter, s_dwRelayWaitMs);
-        CloseHandle(hStarter);
+        DWORD dwWait = WaitForStarter(args.nWaitHandle);
         LogNormal(L"[CUninstallApp::InitInstance] waited for the starter result=%lu", dwWait);
         // This copy in the temporary folder goes at the next start of the system, whatever happens here.
         std::wstring strSelf = OwnPath();

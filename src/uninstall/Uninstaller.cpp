@@ -300,8 +300,8 @@ bool StartCopyFromTemp(const WCHAR* pszFolder, const WCHAR* pszTempFolder)
         DeleteFileChecked(szCopy);
         return false;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CKernelHandle copyThread(process.hThread);
+    CKernelHandle copyProcess(process.hProcess);
     LogNormal(L"[StartCopyFromTemp] continues as %s", szCommand);
     return true;
 }

@@ -5,13 +5,16 @@
 //   window_probe restore    the same, after restoring the installer window from the taskbar
 //   window_probe box TITLE  the visible top-level window titled TITLE: its child controls
 //   window_probe session    waits until the Wine session lists drive C: and has its desktop
-// The installer window is the dialog that has the two label children 1000 and 1001 (its title is empty).
+// The installer window is the dialog that has the two labels IDC_STATIC_PERCENT and IDC_STATIC_STATUS
+// (the output names them by number: label1000, label1001); its title is empty.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+
+#include "../../src/res/resource.h"
 
 namespace {
 
@@ -58,7 +61,8 @@ std::wstring Hex(LONG_PTR nValue)
 
 BOOL CALLBACK FindInstaller(HWND hWnd, LPARAM lParam)
 {
-    if (ClassName(hWnd) == L"#32770" && GetDlgItem(hWnd, 1000) != nullptr && GetDlgItem(hWnd, 1001) != nullptr) {
+    if (ClassName(hWnd) == L"#32770" && GetDlgItem(hWnd, IDC_STATIC_PERCENT) != nullptr
+        && GetDlgItem(hWnd, IDC_STATIC_STATUS) != nullptr) {
         *reinterpret_cast<HWND*>(lParam) = hWnd;
         return FALSE;
     }
@@ -101,8 +105,8 @@ int ProbeInstaller(bool bRestore)
     Print(std::wstring(L"iconic=") + (IsIconic(hDlg) ? L"1" : L"0"));
     Print(std::wstring(L"visible=") + (IsWindowVisible(hDlg) ? L"1" : L"0"));
     Print(std::wstring(L"owner=") + (GetWindow(hDlg, GW_OWNER) != nullptr ? L"1" : L"0"));
-    PrintLabel(hDlg, 1000);
-    PrintLabel(hDlg, 1001);
+    PrintLabel(hDlg, IDC_STATIC_PERCENT);
+    PrintLabel(hDlg, IDC_STATIC_STATUS);
     // The system's own move loop marks its thread while it runs: a press that starts a drag is seen
     // here, and so is the release that ends it.
     GUITHREADINFO info = {};

@@ -9,6 +9,7 @@
 #include "TestFiles.h"
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
+#include "res/resource.h"
 #include "support/Log.h"
 
 // Fetches the manifest that tests/e2e/test_manifest.py serves for each case under its own base URL.

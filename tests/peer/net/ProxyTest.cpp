@@ -9,6 +9,7 @@
 #include "TestFiles.h"
 #include "net/HttpDownload.h"
 #include "net/ProxyAuthDlg.h"
+#include "res/resource.h"
 #include "support/Log.h"
 
 // Downloads through the prefix's system proxy, a squid that demands basic authentication (user

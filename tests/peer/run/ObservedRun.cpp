@@ -8,6 +8,7 @@
 
 #include "TestFiles.h"
 #include "app/Globals.h"
+#include "res/resource.h"
 #include "support/Log.h"
 #include "system/BackupRecord.h"
 
@@ -207,7 +208,8 @@ void CObservedSetupDlg::RunToEnd(const std::function<void()>& onIdle)
             onIdle();
         if (bRunEnded && (Find(RunEvent::ARM_LAUNCH) == nullptr || Find(RunEvent::LAUNCH_TIMER) != nullptr))
             return;
-        DWORD dwWait = MsgWaitForMultipleObjects(bRunEnded ? 0 : 1, &m_hThread, FALSE, HANG_LIMIT_MS, QS_ALLINPUT);
+        HANDLE hRunner = m_hThread.Get();
+        DWORD dwWait = MsgWaitForMultipleObjects(bRunEnded ? 0 : 1, &hRunner, FALSE, HANG_LIMIT_MS, QS_ALLINPUT);
         ASSERT_NE(static_cast<DWORD>(WAIT_TIMEOUT), dwWait) << "the run neither ended nor reported anything";
     }
 }
@@ -221,7 +223,8 @@ void CObservedSetupDlg::PumpUntil(const std::function<bool()>& bDone)
         if (bDone())
             return;
         ASSERT_FALSE(HasExited()) << "the run ended before it got there";
-        DWORD dwWait = MsgWaitForMultipleObjects(1, &m_hThread, FALSE, HANG_LIMIT_MS, QS_ALLINPUT);
+        HANDLE hRunner = m_hThread.Get();
+        DWORD dwWait = MsgWaitForMultipleObjects(1, &hRunner, FALSE, HANG_LIMIT_MS, QS_ALLINPUT);
         ASSERT_NE(static_cast<DWORD>(WAIT_TIMEOUT), dwWait) << "the run neither ended nor reported anything";
     }
 }
@@ -373,7 +376,7 @@ const RunEvent* CObservedSetupDlg::Find(RunEvent::Kind kind, const std::wstring&
 DWORD CObservedSetupDlg::RunnerStatus() const
 {
     DWORD dwCode = STILL_ACTIVE;
-    GetExitCodeThread(m_hThread, &dwCode);
+    GetExitCodeThread(m_hThread.Get(), &dwCode);
     return dwCode;
 }
 
@@ -387,7 +390,7 @@ DWORD CObservedSetupDlg::WorkerStatus() const
 HANDLE CObservedSetupDlg::DuplicateRunnerHandle() const
 {
     HANDLE hCopy = nullptr;
-    DuplicateHandle(GetCurrentProcess(), m_hThread, GetCurrentProcess(), &hCopy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), m_hThread.Get(), GetCurrentProcess(), &hCopy, 0, FALSE, DUPLICATE_SAME_ACCESS);
     return hCopy;
 }
 

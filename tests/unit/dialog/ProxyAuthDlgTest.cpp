@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/ProxyAuthDlg.h"
+#include "res/resource.h"
 
 namespace {
 

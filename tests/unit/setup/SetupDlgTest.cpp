@@ -9,6 +9,8 @@
 
 #include "TestFiles.h"
 #include "core/SetupDlg.h"
+#include "res/resource.h"
+#include "support/GdiplusSession.h"
 #include "support/Log.h"
 
 namespace {
@@ -173,14 +175,16 @@ DWORD WINAPI UseButtons(LPVOID pParam)
 
 TEST_F(SetupDlgTest, WithoutGdiplusTheWindowIsBuiltWithoutImagesAndItsButtonsWork)
 {
-    CSetupDlg::s_bGdiplusStarted = true;
-    EXPECT_NE(nullptr, CSetupDlg().m_pImgReady) << "with GDI+ started the images load";
+    {
+        CGdiplusSession gdiplus;
+        ASSERT_TRUE(gdiplus.Started());
+        EXPECT_NE(nullptr, CSetupDlg(nullptr, &gdiplus).m_pImgReady.get()) << "with GDI+ started the images load";
+    }
 
-    // As start-up leaves it when GDI+ fails to start.
-    CSetupDlg::s_bGdiplusStarted = false;
+    // Without a session the window is as with one that failed to start: no images.
     CSetupDlg dlg;
-    for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
-             dlg.m_pImgSlide4, dlg.m_pImgTrack, dlg.m_pImgFill})
+    for (Gdiplus::Image* pImage : {dlg.m_pImgReady.get(), dlg.m_pImgSlide1.get(), dlg.m_pImgSlide2.get(),
+             dlg.m_pImgSlide3.get(), dlg.m_pImgSlide4.get(), dlg.m_pImgTrack.get(), dlg.m_pImgFill.get()})
         EXPECT_EQ(nullptr, pImage);
     ButtonRun run;
     run.pDlg = &dlg;

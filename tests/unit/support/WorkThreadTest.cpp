@@ -22,13 +22,13 @@ public:
         ++m_nRuns;
         return m_body(*this);
     }
-    HANDLE StopEvent() const { return m_hStopEvent; }
-    HANDLE ThreadHandle() const { return m_hThread; }
+    HANDLE StopEvent() const { return m_hStopEvent.Get(); }
+    HANDLE ThreadHandle() const { return m_hThread.Get(); }
     DWORD ExitCode()
     {
         WaitForExit();
         DWORD dwCode = 0xDEAD;
-        GetExitCodeThread(m_hThread, &dwCode);
+        GetExitCodeThread(m_hThread.Get(), &dwCode);
         return dwCode;
     }
 
