@@ -5,6 +5,8 @@ check, so one Wine process runs every case."""
 import shutil
 import unittest
 
+from mirevale import wine
+
 import harness
 
 
@@ -14,7 +16,7 @@ def windows_path(path):
 
 def discard(prefix):
     """Removes a passed case's prefix copy; a failed case keeps it for a look."""
-    harness.stop_wineserver(prefix)
+    wine.stop_wineserver(prefix)
     shutil.rmtree(prefix.parent, ignore_errors=True)
 
 
