@@ -254,11 +254,6 @@ class XCursor:
 wait_until = xdo.wait_until
 
 
-def windows_path(path):
-    """The path of a Linux file as Windows programs under Wine see it (drive Z: is the root)."""
-    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
 def probe(prefix, *args):
     """The window_probe report as a dict (its "child" lines in a list)."""
     out = wine.run(prefix, [PROBE] + list(args), capture_output=True, timeout=60).stdout.decode("utf-8")

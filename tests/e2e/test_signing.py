@@ -14,6 +14,7 @@ import unittest
 from pathlib import Path
 
 from mirevale import serve, wine
+from mirevale.winefiles import windows_path
 from mirevale.signing import code_signing_certificates, time_stamp_authority, verify_programs
 
 import harness
@@ -56,10 +57,6 @@ def other_ca(folder):
                     "-out", str(folder / "other-ca.pem"), "-days", "30", "-subj", "/CN=Another CA"],
                    check=True, capture_output=True)
     return folder / "other-ca.pem"
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
 
 
 class SigningTest(unittest.TestCase):

@@ -244,7 +244,7 @@ class UninstallTest(unittest.TestCase):
 
         # A file held open stays, and the exit code says that something was left.
         signal = harness.scratch("uninstall-signal")
-        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", "Z:" + str(signal).replace("/", "\\"))
+        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", winefiles.windows_path(signal))
         deadline = time.monotonic() + 60
         while not (signal / "held").exists() and time.monotonic() < deadline:
             time.sleep(0.1)
@@ -354,7 +354,7 @@ class UninstallTest(unittest.TestCase):
         (keep / "data.txt").write_bytes(b"not ours")
         (self.inst.folder / "shared").symlink_to(keep)
         signal = harness.scratch("uninstall-signal")
-        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", "Z:" + str(signal).replace("/", "\\"))
+        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", winefiles.windows_path(signal))
         deadline = time.monotonic() + 60
         while not (signal / "held").exists() and time.monotonic() < deadline:
             time.sleep(0.1)

@@ -14,7 +14,7 @@ from mirevale.builds import TEMPLATE_PREFIX, say
 from mirevale.release import crc_list
 from mirevale.winefiles import (LOG, PROGRAMS, UNINSTALL_KEY, UNINSTALL_LOG, UNINSTALL_REG_SECTION, c_drive, file_crc,
                                 host_path, installed_files, is_shell_link, read_log, read_profile, reg_file_key,
-                                shortcut_paths)
+                                shortcut_paths, windows_path)
 
 CLIENT_TITLE = "Mirevale"
 CONFIG_NAME = r"config\ORB.System.config"
@@ -82,12 +82,12 @@ def run_through_window(installer, prefix, out, number, headless, timeout):
                 for _ in range(3):
                     xdo.click(x + INSTALL_BUTTON[0], y + INSTALL_BUTTON[1])
                     seen["clicked"] = True
-                    if _wait_for(lambda: records.has(read_log(prefix), records.START_DOWNLOAD) or proc.poll() is not None, 20):
+                    if _wait_for(lambda: _started(prefix, proc), 20):
                         break
             else:
                 say("run %d: click the install button (立即安装) in the installer window on %s; waiting for the "
                     "installer to end" % (number, os.environ.get("DISPLAY")))
-                _wait_for(lambda: records.has(read_log(prefix), records.START_DOWNLOAD) or proc.poll() is not None, None)
+                _wait_for(lambda: _started(prefix, proc), None)
             if proc.poll() is None:
                 seen["screenshots"]["run"] = shot(shots / ("run%d-2-run.png" % number), window)
             # A person sees a failure and closes the window; headless, the failure face is captured and closed.
@@ -129,8 +129,7 @@ def run_silent(installer, prefix, out, number, timeout):
             "silent": True, "windows_shown": []}
     started = time.monotonic()
     before = set(xdo.visible_ids())
-    program = "Z:" + str(installer).replace("/", "\\")
-    proc, wait = wine.start_with_exit_code(prefix, [program, "/S"])
+    proc, wait = wine.start_with_exit_code(prefix, [windows_path(installer), "/S"])
     try:
         while proc.poll() is None and time.monotonic() - started < timeout:
             for window in set(xdo.visible_ids()) - before:
@@ -155,6 +154,11 @@ def run_silent(installer, prefix, out, number, timeout):
     finally:
         _end_run(proc, prefix)
     return _keep_log(prefix, logs, number, seen)
+
+
+def _started(prefix, proc):
+    """The run has started its first download, or ended before it."""
+    return records.has(read_log(prefix), records.START_DOWNLOAD) or proc.poll() is not None
 
 
 def _end_run(proc, prefix):

@@ -11,6 +11,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -42,11 +43,16 @@ def ended_before_it_ran(returncode, output, seconds, what="a test program"):
 
 def run_retried(command, what, **kwargs):
     """Runs `command` with its stdout and stderr together captured, and once more when Wine ended it before
-    it ran; returns the CompletedProcess of the last start."""
+    it ran; returns the CompletedProcess of the last start. The output goes through a file, not a pipe: the
+    session's own processes that a program starts keep its handles open long after it has ended."""
     for attempt in (1, 2):
-        start = time.monotonic()
-        proc = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kwargs)
-        if attempt == 2 or not ended_before_it_ran(proc.returncode, proc.stdout, time.monotonic() - start, what):
+        with tempfile.TemporaryFile() as output:
+            start = time.monotonic()
+            proc = subprocess.run(command, stdout=output, stderr=subprocess.STDOUT, **kwargs)
+            seconds = time.monotonic() - start
+            output.seek(0)
+            proc.stdout = output.read()
+        if attempt == 2 or not ended_before_it_ran(proc.returncode, proc.stdout, seconds, what):
             return proc
 
 
