@@ -30,17 +30,19 @@ import sys
 import time
 from pathlib import Path
 
+import release as rel
+from mirevale import records as rec
+from mirevale import serve, wine, xdo
+from mirevale.builds import cache_value, keyed_installer
+from mirevale.records import END_OF_BODY, VERDICT
+from mirevale.release import publish, publisher_key
+from mirevale.winefiles import timed_records, windows_path
+
 HERE = Path(__file__).resolve().parent
 TOP = HERE.parent
-sys.path.insert(0, str(TOP / "tests" / "e2e"))
-sys.path.insert(0, str(TOP / "scripts"))
-import harness  # noqa: E402
-import release as rel  # noqa: E402
-import run_installer  # noqa: E402
 
 BUILD = TOP / "build" / "x86_64"
 WORK = TOP / "build" / "bench"
-PUBLISHER = TOP / "build" / "native" / "mirevale-publish"
 INSTALLER = BUILD / "bench" / "MirevaleSetup.exe"
 BENCH_EXE = BUILD / "bench" / "mirevale_bench.exe"
 INSTALL_BUTTON = (270, 311)         # middle of the install button, client (182,290)-(359,332), window at (0,0)
@@ -58,14 +60,7 @@ def loadavg():
 
 def bench_base_url():
     """The base URL compiled into bench/MirevaleSetup.exe (bench/CMakeLists.txt)."""
-    for line in (BUILD / "CMakeCache.txt").read_text().splitlines():
-        if line.startswith("MIREVALE_BENCH_BASE_URL:"):
-            return line.split("=", 1)[1]
-    return "http://127.0.0.1:28490/EX/"
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
+    return cache_value("MIREVALE_BENCH_BASE_URL", BUILD) or "http://127.0.0.1:28490/EX/"
 
 
 # ---------------------------------------------------------------------------------------------------
@@ -78,53 +73,19 @@ class Nginx:
     def __init__(self, root, port):
         self.work = WORK / "nginx"
         shutil.rmtree(self.work, ignore_errors=True)
-        (self.work / "tmp").mkdir(parents=True)
-        self.access = self.work / "access.log"
-        conf = self.work / "nginx.conf"
-        conf.write_text(f"""
-worker_processes 1;
-user root root;
-pid {self.work}/nginx.pid;
-error_log {self.work}/error.log;
-daemon off;
-events {{ worker_connections 64; }}
-http {{
-    log_format bench '$msec $request_time $status $body_bytes_sent $uri';
-    access_log {self.access} bench;
-    client_body_temp_path {self.work}/tmp;
-    proxy_temp_path {self.work}/tmp;
-    fastcgi_temp_path {self.work}/tmp;
-    uwsgi_temp_path {self.work}/tmp;
-    scgi_temp_path {self.work}/tmp;
-    default_type application/octet-stream;
-    sendfile on;
-    server {{
-        listen 127.0.0.1:{port};
-        location /EX/ {{ alias {Path(root).resolve()}/; }}
-    }}
-}}
-""")
         with socket.socket() as s:
             if s.connect_ex(("127.0.0.1", port)) == 0:
                 raise SystemExit("port %d is taken: the benchmark's installer has it compiled in "
                                  "(-DMIREVALE_BENCH_BASE_URL=... to choose another)" % port)
-        self.proc = subprocess.Popen(["nginx", "-p", str(self.work), "-c", str(conf)], stderr=subprocess.DEVNULL)
-        harness.wait_for_port(port, proc=self.proc)
+        self.proc = serve.start_nginx(root, port, self.work, request_times=True)
+        serve.wait_for_port(port, proc=self.proc)
 
     def requests(self, since, until):
         """(start, seconds, status, bytes, uri) of requests that ended within [since, until]."""
-        out = []
-        for line in self.access.read_text().splitlines():
-            end, seconds, status, size, uri = line.split(" ", 4)
-            end, seconds = float(end), float(seconds)
-            if since <= end <= until + 0.01:
-                out.append((end - seconds, seconds, int(status), int(size), uri))
-        return out
+        return serve.timed_requests(self.work / "access.log", since, until)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
+        serve.stop_process(self.proc)
 
 
 def run_native(args, **kwargs):
@@ -159,26 +120,6 @@ def proc_status(pid):
     return values
 
 
-def processes_of_prefix(prefix, name):
-    """Linux pids of Wine processes of our prefix whose command line names `name`."""
-    found = []
-    want = ("WINEPREFIX=%s" % prefix).encode()
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                if name.encode() not in f.read():
-                    continue
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if want not in f.read().split(b"\0"):
-                    continue
-        except OSError:
-            continue
-        found.append(int(entry))
-    return found
-
-
 def start_time(pid):
     """Wall-clock time at which process `pid` was created (10 ms resolution)."""
     with open("/proc/%d/stat" % pid) as f:
@@ -187,30 +128,8 @@ def start_time(pid):
     return time.time() - (time.clock_gettime(time.CLOCK_BOOTTIME) - started)
 
 
-def xdotool(*args):
-    return subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True, text=True)
-
-
 # ---------------------------------------------------------------------------------------------------
 # The installer's log
-
-RECORD = re.compile(r"^\[(\w+)\]\[(\d+)/(\d+)/(\d+) (\d+):(\d+):(\d+):\s*(\d+) [0-9a-f]+:[0-9a-f]+\](.*)$")
-
-
-def read_log(path):
-    """[(wall time, level, text)] of the UTF-16LE log."""
-    out = []
-    for line in path.read_bytes().decode("utf-16-le").split("\r\n"):
-        m = RECORD.match(line)
-        if m:
-            y, mo, d, h, mi, s, ms = (int(g) for g in m.groups()[1:8])
-            t = datetime.datetime(y, mo, d, h, mi, s, ms * 1000).timestamp()
-            out.append((t, m.group(1), m.group(9)))
-    return out
-
-
-END_OF_BODY = "[HttpDownload  InternetReadFile]  end of body "
-VERDICT = re.compile(r"^\[CSetupDlg::CheckRelease\] (\S+) (matches|hash mismatch|size mismatch)")
 
 
 def verdict_delays(records):
@@ -270,8 +189,8 @@ class Bench:
         description = WORK / "release.txt"
         rel.describe(packages, description, BUILD / "sample", TOP / "sample" / "files" / "favicon.ico")
         t = time.perf_counter()
-        self.key, self.key_hex = run_installer.release_key(WORK / "release-key.pem")
-        rel.publish(PUBLISHER, description, self.release, self.key)
+        self.key, self.key_hex = publisher_key(WORK / "release-key.pem")
+        publish(description, self.release, self.key)
         self.publish_seconds = time.perf_counter() - t
         self.names = rel.manifest(self.release)
         self.crcs = rel.crc_list(self.release)
@@ -294,18 +213,14 @@ class Bench:
 
     def make_prefix(self):
         if not (self.prefix / ".ready").exists():
-            subprocess.run([str(TOP / "tests" / "wine-prefix.sh"), str(harness.TEMPLATE_PREFIX)], check=True)
             shutil.rmtree(self.prefix, ignore_errors=True)
             shutil.rmtree(str(self.prefix) + ".home", ignore_errors=True)
-            subprocess.run(["cp", "-a", str(harness.TEMPLATE_PREFIX), str(self.prefix)], check=True)
-            home = Path(str(harness.TEMPLATE_PREFIX) + ".home")
-            if home.exists():
-                subprocess.run(["cp", "-a", str(home), str(self.prefix) + ".home"], check=True)
+            wine.copy_prefix(self.prefix)
         # One persistent wineserver for the whole run, ended at the close.
-        subprocess.run(["wineserver", "-p"], env=harness.wine_env(self.prefix), check=True)
+        subprocess.run(["wineserver", "-p"], env=wine.environment(self.prefix), check=True)
 
     def wine_env(self):
-        return harness.wine_env(self.prefix, {"MIREVALE_BENCH_BASE_URL": self.base_url})
+        return wine.environment(self.prefix, {"MIREVALE_BENCH_BASE_URL": self.base_url})
 
     # -- the complete installation ----------------------------------------------------------------
     def install_once(self, installer=INSTALLER):
@@ -320,8 +235,8 @@ class Bench:
             window = None
             deadline = time.monotonic() + 60
             while window is None and time.monotonic() < deadline and proc.poll() is None:
-                for w in xdotool("search", "--onlyvisible", "--pid", proc.pid).stdout.split():
-                    geo = xdotool("getwindowgeometry", "--shell", w).stdout
+                for w in xdo.run("search", "--onlyvisible", "--pid", proc.pid).stdout.split():
+                    geo = xdo.run("getwindowgeometry", "--shell", w).stdout
                     if "WIDTH=530" in geo and "HEIGHT=360" in geo:
                         window = w
                 time.sleep(0.2)
@@ -329,10 +244,10 @@ class Bench:
                 raise RuntimeError("the installer window did not appear")
             time.sleep(1.5)                       # let the ready state settle: this is the idle working set
             idle = proc_status(proc.pid)
-            xdotool("mousemove", *INSTALL_BUTTON)
+            xdo.run("mousemove", *INSTALL_BUTTON)
             time.sleep(0.3)
             t_click = time.time()
-            xdotool("click", 1)
+            xdo.run("click", 1)
             hwm = idle.get("VmHWM", 0)
             client = t_gone = None
             deadline = time.monotonic() + 400
@@ -342,7 +257,7 @@ class Bench:
                 if alive and tick % 5 == 0:
                     hwm = max(hwm, proc_status(proc.pid).get("VmHWM", 0))
                 if client is None and (tick % 5 == 0 or not alive):
-                    pids = processes_of_prefix(self.prefix, "iQorRemote.exe")
+                    pids = wine.processes(self.prefix, "iQorRemote.exe")
                     if pids:
                         client = min(pids)
                         t_client = start_time(client)
@@ -359,7 +274,7 @@ class Bench:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
-        records = read_log(log_path)
+        records = timed_records(log_path)
         errors = [r for _, level, r in records if level == "Error"]
         if errors:
             raise RuntimeError("the installation logged errors: %s" % errors[:3])
@@ -368,12 +283,12 @@ class Bench:
             if not os.path.exists("/proc/%d" % client):
                 break
             time.sleep(0.05)
-        t_start = first(records, "start download")
-        t_manifest = first(records, "download orbsetup.txt sccuss")
-        t_uninstall = first(records, "UnInstall.exe-url")
-        t_crc = first(records, "filecrc.txt-url")
-        t_crc_end = last(records, "loacalCRC=")
-        t_registry = last(records, "[CSetupDlg::WriteRegistry]") or records[-1][0]
+        t_start = first(records, rec.START_DOWNLOAD)
+        t_manifest = first(records, rec.MANIFEST_DOWNLOADED)
+        t_uninstall = first(records, rec.UNINSTALLER_URL)
+        t_crc = first(records, rec.CRC_LIST_URL)
+        t_crc_end = last(records, rec.CRC_CHECKED)
+        t_registry = last(records, rec.REGISTRY) or records[-1][0]
         delays = verdict_delays(records)
         zips = [r for r in self.server.requests(t_click - 1, t_exit + 1) if r[4].endswith(".zip")]
         big = [r for r in zips if r[4].endswith("/" + self.largest)]
@@ -432,8 +347,7 @@ class Bench:
         """Installations by the installer with and without the release's key, in turn: as they come, and with
         every core kept busy by a lowest-priority spinner; and the CNG SHA-256 of the largest package
         in-process against openssl natively."""
-        signed_installer = run_installer.keyed_installer(self.key_hex, base_url=self.base_url,
-                                                         build=TOP / "build" / "bench-signed")
+        signed_installer = keyed_installer(self.key_hex, base_url=self.base_url, build=TOP / "build" / "bench-signed")
         out = {}
         for condition in ("plain", "awake"):
             pairs = []
@@ -594,7 +508,7 @@ class Bench:
             self.loads.append(("end", loadavg()))
         finally:
             self.server.stop()
-            subprocess.run(["wineserver", "-k"], env=harness.wine_env(self.prefix), capture_output=True)
+            subprocess.run(["wineserver", "-k"], env=wine.environment(self.prefix), capture_output=True)
         elapsed = time.perf_counter() - t_run
         report = self.report(started, elapsed, installs, natives, dl, uz, cr, alone, signed)
         print()

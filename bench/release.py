@@ -6,8 +6,8 @@ hundred small files, and 18 mixed ones, each a blend of compressible text and in
 
 import random
 import shutil
-import subprocess
-from pathlib import Path
+
+from mirevale import release
 
 GENERATOR_VERSION = "2"
 MiB = 1024 * 1024
@@ -118,27 +118,11 @@ def describe(packages, description, client_bin, icon):
     description.write_text("\n".join(lines) + "\n")
 
 
-def publish(publisher, description, output, key=None):
-    """Publishes the release; with a private key file also its signed list."""
-    sign = ["--sign", str(key)] if key else []
-    subprocess.run([str(publisher)] + sign + [str(description), str(output)], check=True,
-                   stdout=subprocess.DEVNULL)
-
-
-def utf16_lines(path):
-    data = Path(path).read_bytes()[2:]
-    return [line for line in data.decode("utf-16-le").split("\r\n") if line]
-
-
-def manifest(release):
+def manifest(folder):
     """Package names in manifest order."""
-    return [line.split(";")[0] for line in utf16_lines(release / "orbsetup.txt")]
+    return release.manifest((folder / "orbsetup.txt").read_bytes())
 
 
-def crc_list(release):
+def crc_list(folder):
     """(relative path with "/", CRC) for every line of filecrc.txt."""
-    out = []
-    for line in utf16_lines(release / "filecrc.txt"):
-        name, crc = line.split(";")
-        out.append((name.replace("\\", "/"), int(crc)))
-    return out
+    return [(name.replace("\\", "/"), crc) for name, crc in release.crc_list((folder / "filecrc.txt").read_bytes())]

@@ -8,15 +8,16 @@ import argparse
 import datetime
 import json
 import random
+import shutil
 import statistics
 import subprocess
-import sys
 from pathlib import Path
 
+from mirevale import wine
+from mirevale.builds import BUILD
+from mirevale.faultserver import file_server
+
 HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
-import harness  # noqa: E402
-from faultserver import file_server  # noqa: E402
 
 SIZE = 200 << 20
 MARK = "\n<!-- section of bench/resume.py -->\n"
@@ -29,13 +30,16 @@ def main():
     parser.add_argument("--reps", type=int, default=3, help="downloads of each case (default 3)")
     parser.add_argument("--no-results", action="store_true", help="print only; leave bench/RESULTS.md alone")
     args = parser.parse_args()
-    subprocess.run(["cmake", "--build", str(harness.BUILD), "--target", "mirevale_bench"], check=True,
+    subprocess.run(["cmake", "--build", str(BUILD), "--target", "mirevale_bench"], check=True,
                    capture_output=True)
-    folder = harness.BUILD / "bench" / "resume"
+    folder = BUILD / "bench" / "resume"
     folder.mkdir(parents=True, exist_ok=True)
     if not (folder / "big.bin").exists() or (folder / "big.bin").stat().st_size != SIZE:
         (folder / "big.bin").write_bytes(random.Random(2026).randbytes(SIZE))
-    prefix = harness.new_prefix("bench-resume")
+    prefix = folder / "prefix"
+    for old in (prefix, Path(str(prefix) + ".home")):
+        shutil.rmtree(old, ignore_errors=True)
+    wine.copy_prefix(prefix)
     rows = []
     with file_server() as server:
         for name, steps, resume in CASES:
@@ -43,8 +47,8 @@ def main():
             for _ in range(args.reps):
                 server.reset(folder)
                 server.script("big.bin", *steps)
-                out = harness.wine(prefix, [harness.BUILD / "bench" / "mirevale_bench.exe",
-                                   "attempts", server.base + "big.bin", 1, resume], capture_output=True, check=True)
+                out = wine.run(prefix, [BUILD / "bench" / "mirevale_bench.exe", "attempts", server.base + "big.bin", 1,
+                                        resume], capture_output=True, check=True)
                 result = json.loads(out.stdout.decode().splitlines()[-1])
                 assert result["ok"] and result["bytes"] == SIZE, result
                 seconds.append(result["seconds"])
@@ -57,7 +61,7 @@ def main():
              "|---|---|---|---|---|"]
     table += ["| %s | %d | %.3f | %.2f s (%.2f-%.2f) | %.2f |" % (row + (row[3] / uncut,)) for row in rows]
     section = (MARK + "## A package that breaks off twice (bench/resume.py)\n\n"
-               "Run on %s, load average %s. A 200 MiB body served by tests/e2e/faultserver.py on loopback, "
+               "Run on %s, load average %s. A 200 MiB body served by tools/mirevale/faultserver.py on loopback, "
                "cut off with the connection at 30%% and at 80%%; HttpDownload's attempts in "
                "mirevale_bench.exe under Wine, medians of %d downloads; bytes counted at the server.\n\n%s\n"
                % (datetime.date.today(), open("/proc/loadavg").read().split()[0], args.reps, "\n".join(table)))

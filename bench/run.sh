@@ -21,4 +21,4 @@ done
 cmake --build "$top/build/x86_64" --target mirevale_bench bench_installer -j "$(nproc)" >/dev/null
 cmake --build "$top/build/native" --target mirevale-publish -j "$(nproc)" >/dev/null
 . "$top/scripts/xvfb.sh"
-python3 "$top/bench/bench.py" "$@"
+PYTHONPATH=$top/tools${PYTHONPATH:+:$PYTHONPATH} python3 "$top/bench/bench.py" "$@"

@@ -37,5 +37,5 @@ if [ -z "${DISPLAY:-}" ] || [ -n "${MIREVALE_HEADLESS:-}" ]; then
 fi
 # Not exec: xvfb.sh's exit trap stops the private display when the driver is done.
 status=0
-python3 "$top/scripts/run_installer.py" --out "$out" "${mode[@]}" "${args[@]}" || status=$?
+PYTHONPATH=$top/tools${PYTHONPATH:+:$PYTHONPATH} python3 "$top/scripts/run_installer.py" --out "$out" "${mode[@]}" "${args[@]}" || status=$?
 exit $status

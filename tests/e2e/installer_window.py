@@ -16,8 +16,9 @@ import zipfile
 import zlib
 from pathlib import Path
 
+from mirevale import wine, winefiles, xdo
+
 import harness
-import xdo
 
 EXE = harness.BUILD / "MirevaleSetup.exe"
 TOOLS = harness.BUILD / "tests"
@@ -100,6 +101,11 @@ def write_release(folder, manifest, packages, manifest_file=True):
     (folder / "filecrc.txt").write_bytes(_utf16_text(crc_lines))
     shutil.copyfile(CLIENT_STUB, folder / "UnInstall.exe")
     return folder
+
+
+def client_marker(prefix):
+    """The file the client stand-in writes when it starts: its process id and its working folder."""
+    return winefiles.c_drive(prefix) / "Larkspire" / "client-stub.txt"
 
 
 def core_package():
@@ -248,14 +254,9 @@ class XCursor:
 wait_until = xdo.wait_until
 
 
-def windows_path(path):
-    """The path of a Linux file as Windows programs under Wine see it (drive Z: is the root)."""
-    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
 def probe(prefix, *args):
     """The window_probe report as a dict (its "child" lines in a list)."""
-    out = harness.wine(prefix, [PROBE] + list(args), capture_output=True, timeout=60).stdout.decode("utf-8")
+    out = wine.run(prefix, [PROBE] + list(args), capture_output=True, timeout=60).stdout.decode("utf-8")
     report = {"child": []}
     for line in out.splitlines():
         key, _, value = line.partition("=")
@@ -268,13 +269,13 @@ def probe(prefix, *args):
 
 def install_preferred_font(prefix):
     """A free CJK font, renamed "微软雅黑", in the prefix's Fonts folder and registered there."""
-    fonts = harness.c_drive(prefix) / "windows" / "Fonts"
+    fonts = winefiles.c_drive(prefix) / "windows" / "Fonts"
     fonts.mkdir(parents=True, exist_ok=True)
     source = "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc"
     subprocess.run(["/usr/bin/python3", str(RENAME_FONT), source, "2", str(fonts / "msyh.otf"), "微软雅黑"],
                    check=True)
-    harness.reg_add(prefix, r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts", "微软雅黑 (OpenType)",
-                    "msyh.otf")
+    wine.reg_add(prefix, r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts", "微软雅黑 (OpenType)",
+                 "msyh.otf")
 
 
 class WindowGone(Exception):
@@ -291,14 +292,14 @@ class Installer:
     def __init__(self, prefix, exe=EXE):
         self.prefix = prefix
         self.log = open(Path(prefix).parent / "installer-output.txt", "ab")
-        self.proc = harness.wine_popen(prefix, [exe], stdout=self.log, stderr=subprocess.STDOUT)
+        self.proc = wine.popen(prefix, [exe], stdout=self.log, stderr=subprocess.STDOUT)
         self.window = self._find_window()
         Installer._running.append(self)
 
     def _find_window(self, timeout=60.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline and self.proc.poll() is None:
-            windows = [w for pid in harness.window_pids(self.proc, self.prefix)
+            windows = [w for pid in wine.window_pids(self.proc, self.prefix)
                        for w in xdo.run("search", "--onlyvisible", "--pid", pid).stdout.split()]
             taken = {other.window for other in Installer._running if other.proc.poll() is None}
             for window in windows:

@@ -5,16 +5,14 @@ check, so one Wine process runs every case."""
 import shutil
 import unittest
 
+from mirevale import wine, winefiles
+
 import harness
-
-
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
 
 
 def discard(prefix):
     """Removes a passed case's prefix copy; a failed case keeps it for a look."""
-    harness.stop_wineserver(prefix)
+    wine.stop_wineserver(prefix)
     shutil.rmtree(prefix.parent, ignore_errors=True)
 
 
@@ -24,7 +22,8 @@ class CrcTest(unittest.TestCase):
         served = harness.scratch("crc-served")
         with harness.nginx(served) as base_url:
             code, out = harness.run_peer_tests(
-                prefix, "crc", env={"MIREVALE_TEST_BASE_URL": base_url, "MIREVALE_CRC_SERVED": windows_path(served)})
+                prefix, "crc", env={"MIREVALE_TEST_BASE_URL": base_url,
+                                    "MIREVALE_CRC_SERVED": winefiles.windows_path(served)})
         self.assertEqual(0, code, out)
         self.assertIn("[  PASSED  ]", out)
         self.assertNotIn("SKIPPED", out)

@@ -13,15 +13,14 @@ import json
 import os
 import shutil
 import subprocess
-import sys
 import time
 import unittest
 from pathlib import Path
 
-import harness
+from mirevale import wine, winefiles
+from mirevale.release import crc_list, release_terms
 
-sys.path.insert(0, str(harness.SOURCE / "scripts"))
-import run_installer  # noqa: E402
+import harness
 
 SETUP = r"C:\Larkspire"
 EXPECTED_ENTRY = {
@@ -73,7 +72,7 @@ class MainJobTest(unittest.TestCase):
         cls.release = cls.out / "release"
 
     def path(self, windows_path):
-        return run_installer.host_path(self.prefix, windows_path)
+        return winefiles.host_path(self.prefix, windows_path)
 
     def assert_installed(self, run, output):
         """Everything one complete run leaves behind, read from the stopped prefix."""
@@ -97,7 +96,7 @@ class MainJobTest(unittest.TestCase):
         # the release's serial and expiry besides the files, and the job and the installer name the same.
         lines = (self.release / "release.sha256").read_text().splitlines()
         self.assertEqual(len([l for l in lines if not l.split("  ", 2)[2].startswith(":")]), run["signature_listed"])
-        serial, expires = run_installer.release_terms((self.release / "release.sha256").read_bytes())
+        serial, expires = release_terms((self.release / "release.sha256").read_bytes())
         self.assertGreaterEqual(serial, 1)
         terms = "serial %d, expires %s UTC" % (serial, time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(expires)))
         self.assertIn("release:     " + terms, output)
@@ -106,11 +105,11 @@ class MainJobTest(unittest.TestCase):
         used = {"orbsetup.txt", "UnInstall.exe", "filecrc.txt"} | {name for name, _ in run["packages"]}
         self.assertEqual(sorted(used), sorted(run["signature_matched"]), output)
 
-        listed = run_installer.crc_list((self.release / "filecrc.txt").read_bytes())
+        listed = crc_list((self.release / "filecrc.txt").read_bytes())
         names = [name for name, _ in listed]
         for wanted in ("iQorRemote.exe", "favicon.ico", CONFIG):
             self.assertIn(wanted, names)
-        log = run_installer.decode_log(self.path(r"C:\temp\log.txt").read_bytes())
+        log = winefiles.decode_log(self.path(r"C:\temp\log.txt").read_bytes())
         for name, crc in listed:
             path = self.path(SETUP + "\\" + name)
             self.assertTrue(path.is_file(), name)
@@ -118,7 +117,7 @@ class MainJobTest(unittest.TestCase):
             self.assertIn("[CSetupDlg::CheckFileCRC] %s loacalCRC=%d, netCRC=%d" % (name, crc, crc),
                           "\n".join(log), name)
             if name != CONFIG:
-                self.assertEqual(crc, run_installer.file_crc(path), name)
+                self.assertEqual(crc, winefiles.file_crc(path), name)
 
         # The sample's read-only file, which the next installation over this one must replace. The
         # 32-bit runtime's Wine drops the attribute of a file that is created with it and then written.
@@ -128,8 +127,8 @@ class MainJobTest(unittest.TestCase):
             self.assertFalse(read_only.stat().st_mode & 0o222, "docs\\readonly.txt is not read-only")
         self.assertFalse(list(self.prefix.glob("drive_c/Larkspire.previous-*")), "the previous installation stays")
 
-        config = run_installer.read_profile(self.path(SETUP + "\\" + CONFIG))
-        sample = run_installer.read_profile(harness.SOURCE / "sample" / "core" / "config" / "ORB.System.config")
+        config = winefiles.read_profile(self.path(SETUP + "\\" + CONFIG))
+        sample = winefiles.read_profile(harness.SOURCE / "sample" / "core" / "config" / "ORB.System.config")
         self.assertEqual(["Client", "Server"], sorted(config.sections()))
         self.assertEqual({"Version": "000"}, dict(config["Client"]))
         self.assertEqual(dict(sample["Server"]), dict(config["Server"]))
@@ -139,10 +138,10 @@ class MainJobTest(unittest.TestCase):
         self.assertTrue(uninstaller.is_file(), "UnInstall.exe is not installed")
         self.assertEqual((self.release / "UnInstall.exe").read_bytes(), uninstaller.read_bytes())
 
-        links = list(run_installer.shortcut_paths(self.prefix).values())
+        links = list(winefiles.shortcut_paths(self.prefix).values())
         desktop, menu_client, menu_uninstall = links
         for link in links:
-            self.assertTrue(run_installer.is_shell_link(link), link)
+            self.assertTrue(winefiles.is_shell_link(link), link)
         self.assertIn(b"C:\\Larkspire\\iQorRemote.exe", desktop.read_bytes())
         self.assertIn(b"C:\\Larkspire\\iQorRemote.exe", menu_client.read_bytes())
         self.assertIn(b"C:\\Larkspire\\UnInstall.exe", menu_uninstall.read_bytes())
@@ -151,15 +150,15 @@ class MainJobTest(unittest.TestCase):
         self.assertEqual(sorted(["Mirevale.lnk", "卸载Mirevale.lnk"]),
                          sorted(p.name for p in menu_client.parent.iterdir()))
 
-        entry = run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION)
+        entry = winefiles.reg_file_key(self.prefix / "system.reg", winefiles.UNINSTALL_REG_SECTION)
         self.assertIsNotNone(entry, "no uninstall entry in system.reg")
         # Beside the seven values, the serial of the signed release the run installed.
         expected = dict(EXPECTED_ENTRY, ReleaseSerial=str(serial))
         self.assertEqual({name: ("sz", value) for name, value in expected.items()}, entry)
         # The 32-bit installer's entry is in the 32-bit view only.
-        native = run_installer.UNINSTALL_REG_SECTION.replace("Wow6432Node\\\\", "")
-        if native != run_installer.UNINSTALL_REG_SECTION:
-            self.assertIsNone(run_installer.reg_file_key(self.prefix / "system.reg", native),
+        native = winefiles.UNINSTALL_REG_SECTION.replace("Wow6432Node\\\\", "")
+        if native != winefiles.UNINSTALL_REG_SECTION:
+            self.assertIsNone(winefiles.reg_file_key(self.prefix / "system.reg", native),
                               "an entry in the 64-bit view")
 
     def test_install_then_install_again(self):
@@ -167,7 +166,7 @@ class MainJobTest(unittest.TestCase):
         self.assertEqual(0, code, output)
         self.assertEqual(1, len(runs), output)
         self.assert_installed(runs[0], output)
-        self.assertEqual(0, len(run_installer.client_processes(self.prefix)), "the client outlived the job")
+        self.assertEqual(0, len(wine.processes(self.prefix)), "the client outlived the job")
 
         # A file that only the earlier installation had: the new run clears the install folder first.
         stale = self.path(SETUP + r"\stale.txt")
@@ -175,10 +174,10 @@ class MainJobTest(unittest.TestCase):
         # An older version's entry: the new run writes its values over it.
         reg = self.prefix / "system.reg"
         text = reg.read_text(encoding="utf-8")
-        at = text.lower().index("[" + run_installer.UNINSTALL_REG_SECTION.lower() + "]")
+        at = text.lower().index("[" + winefiles.UNINSTALL_REG_SECTION.lower() + "]")
         value = text.index('"DisplayVersion"="2.0"', at)
         reg.write_text(text[:value] + '"DisplayVersion"="1.0"' + text[value + 22:], encoding="utf-8")
-        self.assertEqual(("sz", "1.0"), run_installer.reg_file_key(reg, run_installer.UNINSTALL_REG_SECTION)["DisplayVersion"])
+        self.assertEqual(("sz", "1.0"), winefiles.reg_file_key(reg, winefiles.UNINSTALL_REG_SECTION)["DisplayVersion"])
 
         code, output, runs = drive(self.out, ["--again"], self.out / "run2.json")
         self.assertEqual(0, code, output)
@@ -189,16 +188,16 @@ class MainJobTest(unittest.TestCase):
 
         # The installation the installer made goes silently, as a deployment script removes it: the
         # registered command with /S, its outcome in the exit code.
-        silent = harness.wine(self.prefix, [harness.BUILD / "tests" / "uninstall_fixture.exe", "run-entry", "/S"],
-                              capture_output=True, timeout=300)
+        silent = wine.run(self.prefix, [harness.BUILD / "tests" / "uninstall_fixture.exe", "run-entry", "/S"],
+                          capture_output=True, timeout=300)
         log = self.path(r"C:\temp\uninstall.txt")
-        self.assertEqual(0, silent.returncode, "\n".join(run_installer.decode_log(log.read_bytes())) if log.is_file() else "")
-        self.assertTrue(harness.wait_programs_ended(self.prefix), harness.programs(self.prefix))
-        harness.stop_wineserver(self.prefix)
+        self.assertEqual(0, silent.returncode, "\n".join(winefiles.decode_log(log.read_bytes())) if log.is_file() else "")
+        self.assertTrue(wine.wait_programs_ended(self.prefix), wine.programs(self.prefix))
+        wine.stop_wineserver(self.prefix)
         self.assertFalse(self.path(SETUP).exists(), "the install folder stays")
-        for link in run_installer.shortcut_paths(self.prefix).values():
+        for link in winefiles.shortcut_paths(self.prefix).values():
             self.assertFalse(link.exists(), link)
-        self.assertIsNone(run_installer.reg_file_key(reg, run_installer.UNINSTALL_REG_SECTION), "the entry stays")
+        self.assertIsNone(winefiles.reg_file_key(reg, winefiles.UNINSTALL_REG_SECTION), "the entry stays")
 
         # An unattended install (--silent: /S) in a fresh prefix: no window, exit code 0, the link on the
         # public desktop, no client; its uninstaller from the entry takes that link too.
@@ -209,21 +208,21 @@ class MainJobTest(unittest.TestCase):
         self.assertEqual((True, [], 0, True, [], []), (run["silent"], run["windows_shown"], run["exit_code"],
                                                         run["completed"], run["client_pids"], run["problems"]), output)
         self.assertIn("installer:   unattended (/S), no window shown; exit code 0", output)
-        public = run_installer.shortcut_paths(self.prefix, public=True)["public desktop Mirevale.lnk"]
-        self.assertTrue(run_installer.is_shell_link(public), output)
-        self.assertFalse(run_installer.shortcut_paths(self.prefix)["desktop Mirevale.lnk"].exists())
-        silent = harness.wine(self.prefix, [harness.BUILD / "tests" / "uninstall_fixture.exe", "run-entry", "/S"],
-                              capture_output=True, timeout=300)
+        public = winefiles.shortcut_paths(self.prefix, public=True)["public desktop Mirevale.lnk"]
+        self.assertTrue(winefiles.is_shell_link(public), output)
+        self.assertFalse(winefiles.shortcut_paths(self.prefix)["desktop Mirevale.lnk"].exists())
+        silent = wine.run(self.prefix, [harness.BUILD / "tests" / "uninstall_fixture.exe", "run-entry", "/S"],
+                          capture_output=True, timeout=300)
         self.assertEqual(0, silent.returncode)
-        self.assertTrue(harness.wait_programs_ended(self.prefix), harness.programs(self.prefix))
-        harness.stop_wineserver(self.prefix)
+        self.assertTrue(wine.wait_programs_ended(self.prefix), wine.programs(self.prefix))
+        wine.stop_wineserver(self.prefix)
         self.assertFalse(public.exists(), "the public desktop link stays after the uninstall")
 
         # Installed anew, the installation goes through --uninstall, and something of the user's stays.
         code, output, runs = drive(self.out, [], self.out / "run3.json")
         self.assertEqual(0, code, output)
         self.assert_installed(runs[0], output)
-        notes = run_installer.shortcut_paths(self.prefix)["desktop Mirevale.lnk"].parent / "notes.txt"
+        notes = winefiles.shortcut_paths(self.prefix)["desktop Mirevale.lnk"].parent / "notes.txt"
         notes.write_text("the user's")
         code, output, runs = drive(self.out, ["--uninstall"], self.out / "run4.json")
         self.assertEqual(0, code, output)
@@ -232,9 +231,9 @@ class MainJobTest(unittest.TestCase):
         self.assertEqual([], runs[0]["left"], output)
         self.assertIn("result:      NOTHING LEFT", output)
         self.assertFalse(self.path(SETUP).exists())
-        for link in run_installer.shortcut_paths(self.prefix).values():
+        for link in winefiles.shortcut_paths(self.prefix).values():
             self.assertFalse(link.exists(), link)
-        self.assertIsNone(run_installer.reg_file_key(self.prefix / "system.reg", run_installer.UNINSTALL_REG_SECTION))
+        self.assertIsNone(winefiles.reg_file_key(self.prefix / "system.reg", winefiles.UNINSTALL_REG_SECTION))
         self.assertEqual("the user's", notes.read_text())
 
         code, output, runs = drive(self.out, ["--uninstall"], self.out / "run5.json")

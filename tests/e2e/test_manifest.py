@@ -4,8 +4,9 @@ authenticating squid; each case has its own server folder and so its own base UR
 import random
 import unittest
 
+from mirevale import xdo
+
 import harness
-import xdo
 
 GOOD = "core.zip;1;1\r\nyahei.zip;2;2\r\nplain.zip;3;3\r\nbad kind.zip;4;x\r\n spaced name.zip ;5;9\r\nskipped;line\r\n"
 

@@ -6,9 +6,10 @@ import os
 import sys
 import unittest
 
+from mirevale import serve, xdo
+from mirevale.faultserver import fault_server, pattern
+
 import harness
-import xdo
-from faultserver import fault_server, pattern
 
 DIALOG = "代理验证"
 MESSAGE = "提示"
@@ -31,7 +32,7 @@ class NetTest(unittest.TestCase):
     def test_direct_downloads_and_faults(self):
         with harness.nginx(self.files) as base, fault_server() as fault:
             env = {"MIREVALE_TEST_BASE_URL": base, "MIREVALE_TEST_FAULT_URL": fault,
-                   "MIREVALE_TEST_CLOSED_URL": "http://127.0.0.1:%d/EX/" % harness.free_port()}
+                   "MIREVALE_TEST_CLOSED_URL": "http://127.0.0.1:%d/EX/" % serve.free_port()}
             code, out = harness.run_peer_tests(harness.new_prefix("net-direct"), "net", "HttpDownloadTest.*", env=env)
             self.assertEqual(0, code, out)
             self.assertNotIn("FAILED", out)

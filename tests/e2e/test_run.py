@@ -13,8 +13,11 @@ import unittest
 import zipfile
 import zlib
 
+from mirevale import serve, wine, winefiles
+from mirevale.faultserver import file_server
+from mirevale.release import release_key, sign_release
+
 import harness
-from faultserver import file_server
 
 CLIENT = b"MZ stand-in client\r\n"
 UNINSTALLER = b"MZ stand-in uninstaller\r\n"
@@ -97,7 +100,7 @@ class RunTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        harness.stop_wineserver(cls.prefix)
+        wine.stop_wineserver(cls.prefix)
         shutil.rmtree(cls.prefix.parent, ignore_errors=True)
 
     def peer(self, base, case, key="", mirrors=()):
@@ -108,7 +111,7 @@ class RunTest(unittest.TestCase):
         self.assertIn("[  PASSED  ] 1 test", out)
 
     def run_log(self):
-        return "\n".join(harness.utf16_lines((harness.c_drive(self.prefix) / "temp" / "log.txt").read_bytes()))
+        return "\n".join(winefiles.read_log(self.prefix))
 
     def test_progress_with_skipped_entries(self):
         eight = [installed(n, kind=1 + n % 2) for n in range(1, 9)]
@@ -236,7 +239,7 @@ class RunTest(unittest.TestCase):
             for target in (release / name, root / posixpath.normpath("%d/EX/%s" % (n, name.replace("\\", "/")))):
                 target.parent.mkdir(parents=True, exist_ok=True)
                 target.write_bytes(b"not a zip archive\r\n")
-        drive = harness.c_drive(self.prefix)
+        drive = winefiles.c_drive(self.prefix)
         with harness.nginx(root, path="/") as url:
             for n, name in enumerate(names):
                 before = drive_state(drive)
@@ -304,7 +307,7 @@ class RunTest(unittest.TestCase):
     def test_links_planted_by_another_user(self):
         """A link in place of the install folder while a download is held, C:\\temp a link before the
         start: nothing of the installer's lands in the links' targets."""
-        drive = harness.c_drive(self.prefix)
+        drive = winefiles.c_drive(self.prefix)
         elsewhere, install = drive / "elsewhere", drive / "Larkspire"
         two = packages("links", (1, 2), [installed(1), installed(2)]).finish()
         with file_server() as server:
@@ -356,7 +359,7 @@ class RunTest(unittest.TestCase):
         with zipfile.ZipFile(release.folder / "p03.zip", "w", zipfile.ZIP_STORED) as archive:
             archive.writestr("data/p03.dat", big)
         release.crc_lines.append("data\\p03.dat;%d" % zlib.crc32(big))
-        drive = harness.c_drive(self.prefix)
+        drive = winefiles.c_drive(self.prefix)
         other = drive / "other.zip"
         swapped, done = [], threading.Event()
 
@@ -399,13 +402,13 @@ class RunTest(unittest.TestCase):
             self.peer(base, "RunOutcomeTest.ManifestWithoutEntriesEndsTheRunBeforeAnythingIsRemoved")
 
     def test_signed_releases(self):
-        pem, key = harness.release_key(harness.scratch("run-key"))
-        other, _ = harness.release_key(harness.scratch("run-other-key"))
+        pem, key = release_key(harness.scratch("run-key"))
+        other, _ = release_key(harness.scratch("run-other-key"))
 
         def signed(tag, spoil=None, entries=None, leave_out=(), **terms):
             release = packages("signed-" + tag, (1, 2), entries or [installed(1), installed(2)])
             folder = release.finish()
-            harness.sign_release(folder, pem, leave_out, **terms)
+            sign_release(folder, pem, leave_out, **terms)
             if spoil:
                 spoil(release, folder)
             return folder
@@ -429,7 +432,7 @@ class RunTest(unittest.TestCase):
         manifest = served_text(["p01.zip;0;1", "p02.zip;9;1"])
         refusals = [
             ("RefusedListOrManifestChangesNothing", "release.sha256.sig signature invalid",
-             signed("other-key", lambda r, f: harness.sign_release(f, other))),
+             signed("other-key", lambda r, f: sign_release(f, other))),
             ("RefusedListOrManifestChangesNothing", "release.sha256.sig malformed: 63 bytes, not 64",
              signed("short-sig", lambda r, f: (f / "release.sha256.sig").write_bytes(
                  (f / "release.sha256.sig").read_bytes()[:63]))),
@@ -447,7 +450,7 @@ class RunTest(unittest.TestCase):
         ]
         p02_requests = {"RefusedListOrManifestChangesNothing": 0, "RefusedPackageIsNeverWrittenOrExtracted": 5,
                         "RefusedFileAfterThePackagesEndsTheRunUnregistered": 1}
-        uninstaller = harness.c_drive(self.prefix) / "Larkspire" / "UnInstall.exe"
+        uninstaller = winefiles.c_drive(self.prefix) / "Larkspire" / "UnInstall.exe"
         with file_server() as server:
             server.reset(signed("complete", serial=1, expires=int(time.time()) + 86400))
             server.script("p01.zip", "damaged")
@@ -456,7 +459,7 @@ class RunTest(unittest.TestCase):
             for case, record, folder in refusals:
                 server.reset(folder)
                 self.peer(server.base, "RunSignedTest." + case, key)
-                texts = harness.log_texts(self.prefix)
+                texts = winefiles.log_texts(self.prefix)
                 self.assertTrue(any(t.startswith("[CSetupDlg::CheckRelease] " + record) for t in texts), folder)
                 self.assertEqual(p02_requests[case], server.requests("p02.zip"), folder)
                 self.assertEqual("filecrc" in record, uninstaller.exists(), folder)
@@ -471,14 +474,14 @@ class RunTest(unittest.TestCase):
                 self.peer(server.base, "RunSignedTest.RefusedPackageIsNeverWrittenOrExtracted", key)
                 self.assertEqual(5, server.requests("p02.zip"), step)
                 self.assertLess(server.sent("p02.zip"), 5 * (listed + (16 << 20)), step)
-                texts = harness.log_texts(self.prefix)
+                texts = winefiles.log_texts(self.prefix)
                 self.assertEqual(5, sum(t.startswith("[CSetupDlg::CheckRelease] p02.zip size mismatch: longer than "
                                                      "listed, %d bytes" % listed) for t in texts), step)
             server.reset(complete)
             server.script("orbsetup.txt", "endless")
             self.peer(server.base, "RunSignedTest.RefusedListOrManifestChangesNothing", key)
             self.assertIn("[CSetupDlg::CheckRelease] orbsetup.txt size mismatch: longer than listed, %d bytes"
-                          % (complete / "orbsetup.txt").stat().st_size, harness.log_texts(self.prefix))
+                          % (complete / "orbsetup.txt").stat().st_size, winefiles.log_texts(self.prefix))
 
             # Over an installation of serial 5: the same serial again (a repair) and a higher one
             # install; a lower one, or a list from before serials, is refused before the manifest.
@@ -486,16 +489,16 @@ class RunTest(unittest.TestCase):
                 server.reset(signed("serial-%d" % serial, serial=serial))
                 self.peer(server.base, "RunSignedTest.SameOrNewerReleaseInstallsAndItsSerialIsRecorded", key)
                 self.assertIn("[CSetupDlg::CheckRelease] release.sha256 signature valid, 5 files listed, serial %d "
-                              "(installed: 5), no expiry" % serial, harness.log_texts(self.prefix))
+                              "(installed: 5), no expiry" % serial, winefiles.log_texts(self.prefix))
             for serial, named in ((4, 4), (None, 0)):
                 server.reset(signed("serial-%s" % serial, serial=serial))
                 self.peer(server.base, "RunSignedTest.OlderReleaseIsRefusedAndChangesNothing", key)
                 self.assertEqual("[CSetupDlg::CheckRelease] release.sha256 serial %d is below the installed "
-                                 "release's 5" % named, harness.log_texts(self.prefix)[-1])
+                                 "release's 5" % named, winefiles.log_texts(self.prefix)[-1])
                 self.assertEqual(0, server.requests("orbsetup.txt"))
             server.reset(signed("expired", serial=1, expires=1599998400))
             self.peer(server.base, "RunSignedTest.ExpiredListIsRefusedWithItsDate", key)
-            texts = harness.log_texts(self.prefix)
+            texts = winefiles.log_texts(self.prefix)
             self.assertIn("[CSetupDlg::CheckRelease] release.sha256 signature valid, 5 files listed, serial 1 "
                           "(installed: 0), expires 2020-09-13 12:00:00 UTC", texts)
             self.assertTrue(texts[-1].startswith("[CSetupDlg::CheckRelease] release.sha256 expired at 2020-09-13 "
@@ -505,16 +508,16 @@ class RunTest(unittest.TestCase):
     def test_mirrors(self):
         """The base URL refuses connections, the first mirror serves a p02.zip that is not the signed one
         (of the same size), the second the release: every file falls back, p02.zip twice."""
-        pem, key = harness.release_key(harness.scratch("run-mirror-key"))
+        pem, key = release_key(harness.scratch("run-mirror-key"))
         real = packages("mirror-real", (1, 2), [installed(1), installed(2)]).finish()
-        harness.sign_release(real, pem, serial=1)
+        sign_release(real, pem, serial=1)
         tampered = harness.scratch("run-mirror-tampered")
         shutil.copytree(real, tampered, dirs_exist_ok=True)
         other = Release("mirror-other")
         other.package("p02.zip", {"data\\p0X.dat": package_files(2)["data\\p02.dat"]})
         shutil.copy(other.folder / "p02.zip", tampered / "p02.zip")
         self.assertEqual((real / "p02.zip").stat().st_size, (tampered / "p02.zip").stat().st_size)
-        closed = "http://127.0.0.1:%d/EX/" % harness.free_port()
+        closed = "http://127.0.0.1:%d/EX/" % serve.free_port()
         with file_server() as first, file_server() as second:
             first.reset(tampered)
             second.reset(real)
@@ -522,7 +525,7 @@ class RunTest(unittest.TestCase):
                       mirrors=[first.base, second.base])
             self.assertEqual([1, 1], [first.requests("p02.zip"), second.requests("p02.zip")])
             self.assertEqual(0, second.requests("p01.zip"))
-        self.assertFalse((harness.c_drive(self.prefix) / "Larkspire" / "data" / "p0X.dat").exists())
+        self.assertFalse((winefiles.c_drive(self.prefix) / "Larkspire" / "data" / "p0X.dat").exists())
 
     def test_complete_runs(self):
         complete = packages("complete", range(1, 4), [installed(1), installed(2, kind=2), installed(3)]).finish()

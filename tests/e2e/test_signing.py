@@ -13,6 +13,10 @@ import time
 import unittest
 from pathlib import Path
 
+from mirevale import serve, wine
+from mirevale.winefiles import windows_path
+from mirevale.signing import code_signing_certificates, time_stamp_authority, verify_programs
+
 import harness
 
 SIGN_SH = harness.SOURCE / "scripts" / "sign.sh"
@@ -55,18 +59,14 @@ def other_ca(folder):
     return folder / "other-ca.pem"
 
 
-def windows_path(path):
-    return "Z:" + str(path).replace("/", "\\")
-
-
 class SigningTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = harness.scratch("signing")
         # A code-signing certificate that lives one day: the timestamp has to outlive it.
-        cls.certificates = harness.code_signing_certificates(cls.work / "pki", days=1)
+        cls.certificates = code_signing_certificates(cls.work / "pki", days=1)
         cls.other_ca = other_ca(cls.work)
-        cls.authority_context = harness.time_stamp_authority(cls.certificates, cls.work / "tsa")
+        cls.authority_context = time_stamp_authority(cls.certificates, cls.work / "tsa")
         cls.authority = cls.authority_context.__enter__()
         (cls.work / "signed").mkdir()
         cls.signed = {name: Path(shutil.copy(src, cls.work / "signed" / name)) for name, src in PROGRAMS.items()}
@@ -135,7 +135,7 @@ class SigningTest(unittest.TestCase):
         # The verdicts of the rule the main job reports.
         unsigned = PROGRAMS["MirevaleSetup.exe"]
         changed = self.work / "changed-UnInstall.exe"
-        proc = harness.verify_programs(self.certificates, list(self.signed.values()) + [changed, unsigned])
+        proc = verify_programs(self.certificates, list(self.signed.values()) + [changed, unsigned])
         self.assertEqual(1, proc.returncode, proc.stdout)
         lines = proc.stdout.splitlines()
         self.assertEqual(4, len(lines), proc.stdout)
@@ -168,7 +168,7 @@ class SigningTest(unittest.TestCase):
         proc = osslsigncode_verify(untimed, self.certificates["ca"], at=after_expiry)
         self.assertNotEqual(0, proc.returncode, proc.stdout)
         self.assertIn("certificate has expired", proc.stdout + proc.stderr)
-        proc = harness.verify_programs(self.certificates, [untimed])
+        proc = verify_programs(self.certificates, [untimed])
         self.assertEqual(1, proc.returncode, proc.stdout)
         self.assertIn("INVALID: no timestamp that chains to", proc.stdout)
         self.done()
@@ -179,7 +179,7 @@ class SigningTest(unittest.TestCase):
         wrong_key = folder / "wrong.key"
         subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", str(wrong_key)], check=True,
                        capture_output=True)
-        no_authority = "http://127.0.0.1:%d/" % harness.free_port()
+        no_authority = "http://127.0.0.1:%d/" % serve.free_port()
         cases = (
             ("missing key", dict(key=folder / "missing.key", tsa_url=self.authority.url), "is not a readable file"),
             ("wrong key", dict(key=wrong_key, tsa_url=self.authority.url), "consistency of a private key"),
@@ -220,7 +220,7 @@ class SigningTest(unittest.TestCase):
                 if status:
                     self.assertIn("Login failed", proc.stderr)
                     self.assertEqual(PROGRAMS["UnInstall.exe"].read_bytes(), program.read_bytes())
-                verified = harness.verify_programs(self.certificates, [program])
+                verified = verify_programs(self.certificates, [program])
                 self.assertEqual(status, verified.returncode, verified.stdout)
         # A file name where the token's URI belongs is refused before anything is asked of the token.
         proc = sign(self.certificates, [program], self.authority.url, env=env, extra=["--pkcs11-module", SOFTHSM_MODULE])
@@ -236,13 +236,13 @@ class SigningTest(unittest.TestCase):
                     changed_copy(self.signed["MirevaleSetup.exe"], self.work / "wine-changed-MirevaleSetup.exe"): BAD_DIGEST,
                     changed_copy(self.signed["UnInstall.exe"], self.work / "wine-changed-UnInstall.exe"): BAD_DIGEST,
                     PROGRAMS["UnInstall.exe"]: NO_SIGNATURE}
-        proc = harness.wine(prefix, [harness.BUILD / "tests" / "verify_trust.exe"] + [windows_path(p) for p in expected],
-                            capture_output=True, timeout=300)
+        proc = wine.run(prefix, [harness.BUILD / "tests" / "verify_trust.exe"] + [windows_path(p) for p in expected],
+                        capture_output=True, timeout=300)
         output = proc.stdout.decode("utf-8", "replace")
         self.assertEqual(1, proc.returncode, output)
         seen = dict(reversed(line.split(" ", 1)) for line in output.splitlines())
         self.assertEqual({windows_path(p): result for p, result in expected.items()}, seen)
-        harness.stop_wineserver(prefix)
+        wine.stop_wineserver(prefix)
         shutil.rmtree(prefix.parent, ignore_errors=True)
         self.done()
 
@@ -288,7 +288,7 @@ class SigningTest(unittest.TestCase):
                 self.assertEqual(built, proc.returncode == 0, proc.stdout + proc.stderr)
                 self.assertEqual(built, program.is_file())
                 if built:
-                    verified = harness.verify_programs(self.certificates, [program])
+                    verified = verify_programs(self.certificates, [program])
                     self.assertEqual(0, verified.returncode, verified.stdout)
                     self.assertIn("URL description: " + URL, osslsigncode_verify(program, self.certificates["ca"]).stdout)
                 else:
@@ -309,7 +309,7 @@ class SigningTest(unittest.TestCase):
         self.assertEqual(0, configure(CERT="", KEY="", PKCS11_MODULE="").returncode)
         proc = build_program()
         self.assertEqual(0, proc.returncode, proc.stdout + proc.stderr)
-        self.assertIn("INVALID: no signature", harness.verify_programs(self.certificates, [program]).stdout)
+        self.assertIn("INVALID: no signature", verify_programs(self.certificates, [program]).stdout)
         self.done()
 
 

@@ -7,10 +7,10 @@ import shutil
 import time
 import unittest
 
+from mirevale import wine, winefiles, xdo
+
 import harness
 import installer_window as iw
-import xdo
-from test_window_install import client_marker, log_lines
 from window_case import WindowCase
 
 INSTALLED, STOPPED, FAILED, ANOTHER_INSTALL = 0, 1602, 1603, 1618
@@ -22,11 +22,11 @@ ENTRY = r"HKLM\%s\Microsoft\Windows\CurrentVersion\Uninstall\Corvane Client" % h
 class SilentInstallTest(WindowCase):
     def prefix(self, tag):
         prefix = super().prefix(tag)
-        shutil.copyfile(iw.EXE, harness.c_drive(prefix) / "MirevaleSetup.exe")
+        shutil.copyfile(iw.EXE, winefiles.c_drive(prefix) / "MirevaleSetup.exe")
         return prefix
 
     def start(self, prefix, args=SILENT, env=None):
-        proc, wait = harness.start_with_exit_code(prefix, args, env)
+        proc, wait = wine.start_with_exit_code(prefix, args, env)
         self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
         return proc, wait
 
@@ -40,10 +40,10 @@ class SilentInstallTest(WindowCase):
             time.sleep(0.2)
 
     def registered(self, prefix):
-        return harness.wine(prefix, ["reg", "query", ENTRY], capture_output=True).returncode == 0
+        return wine.run(prefix, ["reg", "query", ENTRY], capture_output=True).returncode == 0
 
     def desktop_links(self, prefix):
-        users = harness.c_drive(prefix) / "users"
+        users = winefiles.c_drive(prefix) / "users"
         return sorted(str(path.relative_to(users)) for path in users.glob("*/Desktop/*.lnk"))
 
     def test_complete_install_shows_nothing_starts_no_client_and_links_the_public_desktop(self):
@@ -59,19 +59,19 @@ class SilentInstallTest(WindowCase):
         server.let_go("core.zip")
         self.assertNothingShown(proc, lambda: False)
         self.assertEqual(INSTALLED, wait())
-        self.assertTrue((harness.c_drive(prefix) / "Larkspire" / "iQorRemote.exe").exists())
+        self.assertTrue((winefiles.c_drive(prefix) / "Larkspire" / "iQorRemote.exe").exists())
         self.assertTrue(self.registered(prefix), "no uninstall entry")
         self.assertEqual(["Public/Desktop/Mirevale.lnk"], self.desktop_links(prefix))
         time.sleep(2)
-        self.assertFalse(client_marker(prefix).exists(), "a silent run started the client")
-        self.assertIn("[CSetupDlg::InstallSilently] exit code=0", "\n".join(log_lines(prefix)))
+        self.assertFalse(iw.client_marker(prefix).exists(), "a silent run started the client")
+        self.assertIn("[CSetupDlg::InstallSilently] exit code=0", "\n".join(winefiles.read_log(prefix)))
 
     def test_launch_starts_the_client_after_the_install(self):
         self.serve("silent-launch-release", [("core.zip", 1)], {"core.zip": iw.core_package()})
         prefix = self.prefix("silent-launch")
         proc, wait = self.start(prefix, SILENT + ["/LAUNCH"])
         self.assertEqual(INSTALLED, wait())
-        self.assertTrue(iw.wait_until(client_marker(prefix).exists, 30), "/LAUNCH did not start the client")
+        self.assertTrue(iw.wait_until(iw.client_marker(prefix).exists, 30), "/LAUNCH did not start the client")
 
     def test_package_that_always_fails_ends_with_1603_and_registers_nothing(self):
         server = self.serve("silent-fail-release", [("core.zip", 1), ("missing.zip", 1)],
@@ -87,18 +87,18 @@ class SilentInstallTest(WindowCase):
     def test_running_client_and_a_second_copy_change_nothing(self):
         server = self.serve("silent-busy-release", [("core.zip", 1)], {"core.zip": iw.core_package()})
         prefix = self.prefix("silent-busy")
-        folder = harness.c_drive(prefix) / "Larkspire"
+        folder = winefiles.c_drive(prefix) / "Larkspire"
         folder.mkdir()
         shutil.copyfile(iw.CLIENT_STUB, folder / "iQorRemote.exe")
-        client = harness.wine_popen(prefix, ["C:\\Larkspire\\iQorRemote.exe"])
+        client = wine.popen(prefix, ["C:\\Larkspire\\iQorRemote.exe"])
         self.addCleanup(lambda: client.poll() is None and (client.kill(), client.wait()))
-        self.assertTrue(iw.wait_until(client_marker(prefix).exists, 30), "the client did not start")
+        self.assertTrue(iw.wait_until(iw.client_marker(prefix).exists, 30), "the client did not start")
         _, wait = self.start(prefix)
         self.assertEqual(CLIENT_RUNNING, wait())
         self.assertEqual(0, server.count("orbsetup.txt"), "the run went on with the client running")
         client.kill()
         client.wait()
-        self.assertTrue(iw.wait_until(lambda: not any("iqorremote" in p.lower() for p in harness.programs(prefix)),
+        self.assertTrue(iw.wait_until(lambda: not any("iqorremote" in p.lower() for p in wine.programs(prefix)),
                                       60), "the client went on")
         shutil.rmtree(folder)
 
@@ -120,7 +120,7 @@ class SilentInstallTest(WindowCase):
             self.assertNothingShown(proc, lambda: False)
             self.assertEqual(PROXY_CREDENTIALS, wait())
         self.assertEqual(0, server.count("orbsetup.txt"))
-        self.assertIn("which an unattended run cannot ask for", "\n".join(log_lines(prefix)))
+        self.assertIn("which an unattended run cannot ask for", "\n".join(winefiles.read_log(prefix)))
         self.assertFalse(self.registered(prefix))
 
 

@@ -9,8 +9,9 @@ import subprocess
 import time
 import unittest
 
+from mirevale import wine, winefiles, xdo
+
 import harness
-import xdo
 
 UNINSTALL = harness.BUILD / "sample" / "UnInstall.exe"
 FIXTURE = harness.BUILD / "tests" / "uninstall_fixture.exe"
@@ -35,7 +36,7 @@ class Installation:
 
     def __init__(self, tag):
         self.prefix = harness.new_prefix("uninstall-" + tag)
-        self.c = harness.c_drive(self.prefix)
+        self.c = winefiles.c_drive(self.prefix)
         self.user = next(p.name for p in (self.c / "users").iterdir() if p.is_dir() and p.name != "Public")
         self.folder = self.c / "Larkspire"
         self.started = []
@@ -53,7 +54,7 @@ class Installation:
         (self.c / "Larkspire2" / "iQorRemote.exe").write_bytes(b"another client")
         (self.c / "users" / self.user / "Desktop" / "notes.txt").write_bytes(b"the user's")
         self.fixture("install", FOLDER)
-        harness.reg_add(self.prefix, OTHER_ENTRY, "InstallLocation", "C:\\Larkspire2\\")
+        wine.reg_add(self.prefix, OTHER_ENTRY, "InstallLocation", "C:\\Larkspire2\\")
 
     def add_long_paths(self):
         """Folders of 40 characters in the install folder, down to a file whose Windows path is 259 characters
@@ -76,12 +77,12 @@ class Installation:
         return [name.format(user=self.user) for name in LINKS]
 
     def fixture(self, *args):
-        proc = harness.wine(self.prefix, [FIXTURE] + list(args), capture_output=True, timeout=300)
+        proc = wine.run(self.prefix, [FIXTURE] + list(args), capture_output=True, timeout=300)
         assert proc.returncode == 0, (args, proc.returncode)
 
     def start(self, *args):
         """Starts a program in the prefix without waiting; the uninstaller's questions are answered after."""
-        proc = harness.wine_popen(self.prefix, list(args), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc = wine.popen(self.prefix, list(args), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.started.append(proc)
         return proc
 
@@ -103,18 +104,17 @@ class Installation:
         return tree
 
     def registered(self, key):
-        return harness.wine(self.prefix, ["reg", "query", key], capture_output=True).returncode == 0
+        return wine.run(self.prefix, ["reg", "query", key], capture_output=True).returncode == 0
 
     def log(self):
-        path = self.c / "temp" / "uninstall.txt"
-        return path.read_bytes().decode("utf-16-le") if path.exists() else ""
+        return "\n".join(winefiles.read_log(self.prefix, winefiles.UNINSTALL_LOG))
 
     def wait_until_all_ended(self):
         """Every Windows program of the prefix has ended, the uninstaller's copy included."""
-        assert harness.wait_programs_ended(self.prefix), harness.programs(self.prefix)
+        assert wine.wait_programs_ended(self.prefix), wine.programs(self.prefix)
 
     def discard(self):
-        harness.stop_wineserver(self.prefix)
+        wine.stop_wineserver(self.prefix)
         for proc in self.started:
             if proc.poll() is None:
                 proc.kill()
@@ -134,7 +134,7 @@ def answer(case, title, key):
         window = found[-1] if found else None
         time.sleep(0.2)
     case.assertIsNotNone(window, "no message box %s; programs running: %s; the uninstaller's log ends: %s"
-                         % (title, harness.programs(case.inst.prefix), case.inst.log()[-400:]))
+                         % (title, wine.programs(case.inst.prefix), case.inst.log()[-400:]))
     xdo.keys(window, key)
     case.assertTrue(xdo.gone(window), "message box %s stays" % title)
 
@@ -168,7 +168,7 @@ class UninstallTest(unittest.TestCase):
     def assert_one_program_in_temp_until_restart(self):
         found = list((self.inst.c / "temp").glob("UnInstall-*.exe"))
         self.assertEqual(1, len(found), found)
-        harness.wine(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
+        wine.run(self.inst.prefix, ["wineboot", "-r"], capture_output=True, check=True)
         self.assertFalse(found[0].exists())
 
     def assert_uninstalled(self, also_installed=()):
@@ -244,7 +244,7 @@ class UninstallTest(unittest.TestCase):
 
         # A file held open stays, and the exit code says that something was left.
         signal = harness.scratch("uninstall-signal")
-        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", "Z:" + str(signal).replace("/", "\\"))
+        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", winefiles.windows_path(signal))
         deadline = time.monotonic() + 60
         while not (signal / "held").exists() and time.monotonic() < deadline:
             time.sleep(0.1)
@@ -354,7 +354,7 @@ class UninstallTest(unittest.TestCase):
         (keep / "data.txt").write_bytes(b"not ours")
         (self.inst.folder / "shared").symlink_to(keep)
         signal = harness.scratch("uninstall-signal")
-        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", "Z:" + str(signal).replace("/", "\\"))
+        holder = self.inst.start(FIXTURE, "hold", FOLDER + r"\ui\layout.ini", winefiles.windows_path(signal))
         deadline = time.monotonic() + 60
         while not (signal / "held").exists() and time.monotonic() < deadline:
             time.sleep(0.1)

@@ -17,9 +17,10 @@ import time
 import unittest
 from pathlib import Path
 
+from mirevale import records, wine, winefiles, xdo
+
 import harness
 import installer_window as iw
-import xdo
 from window_case import WindowCase
 
 SKIPPED_KINDS = (0, 4, -1, 99)
@@ -34,10 +35,6 @@ def steered_manifest(entries, total):
 
 def ui_package(flavour):
     return {"ui\\layout.ini": ("[Layout]\r\nflavour=%s\r\n" % flavour).encode()}
-
-
-def client_marker(prefix):
-    return harness.c_drive(prefix) / "Larkspire" / "client-stub.txt"
 
 
 def tree(folder):
@@ -58,7 +55,7 @@ def tree(folder):
 def previous_installation(prefix):
     """An earlier install in C:\\Larkspire, made from the Linux side: files with times of their own, a
     read-only one, nested and empty folders. Returns its tree()."""
-    folder = harness.c_drive(prefix) / "Larkspire"
+    folder = winefiles.c_drive(prefix) / "Larkspire"
     files = {"iQorRemote.exe": b"MZ old client\r\n" * 300, "favicon.ico": b"\0\0\1\0old icon",
              "config/ORB.System.config": b"<config><server>old.example</server></config>\r\n",
              "readme.txt": b"read me, but do not write me\r\n",
@@ -79,18 +76,14 @@ def previous_installation(prefix):
 
 def backups(prefix):
     """The folders beside C:\\Larkspire that hold a previous installation kept aside."""
-    return sorted(path.name for path in harness.c_drive(prefix).glob("Larkspire.previous-*"))
+    return sorted(path.name for path in winefiles.c_drive(prefix).glob("Larkspire.previous-*"))
 
 
 def backup_record(prefix):
     """The values of the installer's record of a previous installation kept aside."""
-    out = harness.wine(prefix, ["reg", "query", "HKLM\\%s\\Corvane\\Mirevale Setup" % harness.SOFTWARE],
-                       capture_output=True).stdout.decode("utf-8", "replace")
+    out = wine.run(prefix, ["reg", "query", "HKLM\\%s\\Corvane\\Mirevale Setup" % harness.SOFTWARE],
+                   capture_output=True).stdout.decode("utf-8", "replace")
     return {m.group(1): m.group(2).strip() for m in re.finditer(r"^\s+(\S+)\s+REG_SZ\s+(.*)$", out, re.M)}
-
-
-def log_lines(prefix):
-    return harness.utf16_lines((harness.c_drive(prefix) / "temp" / "log.txt").read_bytes())
 
 
 class InstallWindowTest(WindowCase):
@@ -106,9 +99,9 @@ class InstallWindowTest(WindowCase):
         return box
 
     def assertClientStarted(self, prefix):
-        marker = client_marker(prefix)
+        marker = iw.client_marker(prefix)
         self.assertTrue(iw.wait_until(marker.exists, 30), "the client was not started")
-        _, folder = harness.utf16_lines(marker.read_bytes())
+        _, folder = winefiles.decode_log(marker.read_bytes())
         self.assertEqual("c:\\larkspire", folder.lower(), "the client's working folder")
 
     def test_progress_faces_inert_install_button_and_completion(self):
@@ -193,7 +186,7 @@ class InstallWindowTest(WindowCase):
         self.assertEqual(1, server.count("orbsetup.txt"), "a second click started a second install")
         self.assertEqual((0, 1), (server.count("ui2.zip"), server.count("ui3.zip")),
                          "without the font the kind 3 package is the one to install")
-        layout = harness.c_drive(prefix) / "Larkspire" / "ui" / "layout.ini"
+        layout = winefiles.c_drive(prefix) / "Larkspire" / "ui" / "layout.ini"
         self.assertIn(b"flavour=basic", layout.read_bytes())
 
     def test_percentage_moves_while_a_large_package_arrives(self):
@@ -249,10 +242,10 @@ class InstallWindowTest(WindowCase):
         self.assertEqual((1, 0, 0), (server.count("b.zip"), server.count("c.zip"), server.count("UnInstall.exe")),
                          "the download under way ends, and nothing after it starts")
         # The stop drops the download under way: nothing of b.zip is written or extracted.
-        folder = harness.c_drive(prefix) / "Larkspire"
+        folder = winefiles.c_drive(prefix) / "Larkspire"
         self.assertEqual((False, False, False), ((folder / "b.txt").exists(), (folder / "c.txt").exists(),
-                                                 (harness.c_drive(prefix) / "temp" / "b.zip").exists()))
-        self.assertFalse(client_marker(prefix).exists(), "a stopped install started the client")
+                                                 (winefiles.c_drive(prefix) / "temp" / "b.zip").exists()))
+        self.assertFalse(iw.client_marker(prefix).exists(), "a stopped install started the client")
 
     def test_stop_during_a_slow_download_ends_at_once_and_puts_the_previous_installation_back(self):
         big = {"data\\big.dat": random.Random(23).randbytes(6 << 20)}
@@ -262,7 +255,7 @@ class InstallWindowTest(WindowCase):
         server.slow("big.zip", 24)
         prefix = self.prefix("window-upgrade-stop")
         before = previous_installation(prefix)
-        folder = harness.c_drive(prefix) / "Larkspire"
+        folder = winefiles.c_drive(prefix) / "Larkspire"
         installer = self.start(prefix)
         installer.click(iw.INSTALL)
         self.assertTrue(server.wait_requested("big.zip"), "the install stopped before big.zip")
@@ -279,11 +272,11 @@ class InstallWindowTest(WindowCase):
 
         self.assertEqual(before, tree(folder), "the previous installation is not back as it was")
         self.assertEqual([], backups(prefix), "a backup stayed beside the install folder")
-        self.assertFalse((harness.c_drive(prefix) / "temp" / "big.zip").exists(), "the cut download was written")
+        self.assertFalse((winefiles.c_drive(prefix) / "temp" / "big.zip").exists(), "the cut download was written")
         self.assertEqual((1, 0), (server.count("big.zip"), server.count("UnInstall.exe")),
                          "the download under way ends, and nothing after it starts")
-        lines = log_lines(prefix)
-        stopped = [int(m.group(1)) for line in lines for m in [re.search(r"InternetReadFile\]\s+stopped size=(\d+)", line)]
+        lines = winefiles.read_log(prefix)
+        stopped = [int(m.group(1)) for line in lines for m in [records.DOWNLOAD_STOPPED.search(line)]
                    if m]
         self.assertEqual(1, len(stopped), lines)
         size = os.path.getsize(os.path.join(server.folder, "big.zip"))
@@ -296,14 +289,14 @@ class InstallWindowTest(WindowCase):
         server.hold("second.zip")
         prefix = self.prefix("window-upgrade-kill")
         before = previous_installation(prefix)
-        folder = harness.c_drive(prefix) / "Larkspire"
+        folder = winefiles.c_drive(prefix) / "Larkspire"
         installer = self.start(prefix)
         installer.click(iw.INSTALL)
         self.assertTrue(server.wait_requested("second.zip"), "the install stopped before second.zip")
         self.assertTrue((folder / "config" / "core.txt").exists(), "core.zip is not in the new install folder")
 
         # As the task manager ends a process: nothing of the installer runs after it.
-        harness.wine(prefix, ["taskkill", "/f", "/im", "MirevaleSetup.exe"], capture_output=True, check=True)
+        wine.run(prefix, ["taskkill", "/f", "/im", "MirevaleSetup.exe"], capture_output=True, check=True)
         self.assertTrue(installer.exited(), "taskkill did not end the installer")
         server.let_go("second.zip")
         kept = backups(prefix)
@@ -317,7 +310,7 @@ class InstallWindowTest(WindowCase):
         self.assertEqual(before, tree(folder), "the previous installation is not back as it was")
         self.assertEqual([], backups(prefix), "the backup stayed beside the install folder")
         self.assertEqual({}, backup_record(prefix), "the record stayed")
-        lines = log_lines(prefix)
+        lines = winefiles.read_log(prefix)
         for record in ("[CSetupDlg::CSetupDlg] an interrupted run left the previous installation in C:\\" + kept[0],
                        "[CSetupDlg::CSetupDlg] previous installation restored from C:\\" + kept[0]):
             self.assertTrue(any(line.endswith(record) for line in lines), "no record %r in %r" % (record, lines))
@@ -351,7 +344,7 @@ class InstallWindowTest(WindowCase):
         self.assertEqual((1, 1), (server.count("orbsetup.txt"), server.count("core.zip")),
                          "the second copy asked the server")
         # The first copy's log is its own: the second adds to it and never deletes it.
-        log = "\n".join(log_lines(prefix))
+        log = "\n".join(winefiles.read_log(prefix))
         self.assertIn("[CSetupDlg::Execute] start download", log, "the first copy's records are gone")
         self.assertIn("[CSetupDlg::OnInstallButton] another copy of the installer is installing", log)
 
@@ -359,10 +352,10 @@ class InstallWindowTest(WindowCase):
         self.assertClientStarted(prefix)
         self.assertEnds(first, "the first copy's completed install")
         # The client the first copy started would stop the next install for a reason of its own.
-        harness.wine(prefix, ["taskkill", "/f", "/im", "iQorRemote.exe"], capture_output=True, check=True)
-        self.assertTrue(iw.wait_until(lambda: not any("iqorremote" in p.lower() for p in harness.programs(prefix)),
+        wine.run(prefix, ["taskkill", "/f", "/im", "iQorRemote.exe"], capture_output=True, check=True)
+        self.assertTrue(iw.wait_until(lambda: not any("iqorremote" in p.lower() for p in wine.programs(prefix)),
                                       60), "the client went on")
-        client_marker(prefix).unlink()
+        iw.client_marker(prefix).unlink()
 
         self.assertEqual("0", second.probe()["label1000.visible"], "the second copy's window is not ready")
         second.click(iw.INSTALL)
@@ -399,12 +392,12 @@ class InstallWindowTest(WindowCase):
         server = self.serve("window-busy-release", [("a.zip", 1)], {"a.zip": iw.core_package()},
                             manifest_file=False)
         prefix = self.prefix("window-busy")
-        folder = harness.c_drive(prefix) / "Larkspire"
+        folder = winefiles.c_drive(prefix) / "Larkspire"
         folder.mkdir()
         shutil.copyfile(iw.CLIENT_STUB, folder / "iQorRemote.exe")
-        client = harness.wine_popen(prefix, ["C:\\Larkspire\\iQorRemote.exe"])
+        client = wine.popen(prefix, ["C:\\Larkspire\\iQorRemote.exe"])
         self.addCleanup(lambda: client.poll() is None and (client.kill(), client.wait()))
-        self.assertTrue(iw.wait_until(client_marker(prefix).exists, 30), "the client did not start")
+        self.assertTrue(iw.wait_until(iw.client_marker(prefix).exists, 30), "the client did not start")
         installer = self.start(prefix)
 
         for attempt in (1, 2):
@@ -439,7 +432,7 @@ class InstallWindowTest(WindowCase):
         self.assertEnds(installer, "completed install")
         self.assertEqual((1, 0), (server.count("ui2.zip"), server.count("ui3.zip")),
                          "with the font the kind 2 package is the one to install")
-        layout = harness.c_drive(prefix) / "Larkspire" / "ui" / "layout.ini"
+        layout = winefiles.c_drive(prefix) / "Larkspire" / "ui" / "layout.ini"
         self.assertIn(b"flavour=yahei", layout.read_bytes())
 
 

@@ -6,10 +6,11 @@ import shutil
 import subprocess
 import unittest
 
+from mirevale import wine, winefiles, xdo
+from mirevale.faultserver import held_release
+
 import harness
 import installer_window as iw
-import xdo
-from faultserver import held_release
 from window_case import WindowCase
 
 
@@ -114,8 +115,8 @@ class MissingArtworkTest(WindowCase):
         server.hold("orbsetup.txt")
         prefix = self.prefix("window-noart")
         copy = prefix.parent / "MirevaleSetup.exe"
-        stripped = harness.wine(prefix, [iw.TOOLS / "remove_resource.exe", iw.windows_path(iw.EXE),
-                                         iw.windows_path(copy), "JGP", "140"])
+        stripped = wine.run(prefix, [iw.TOOLS / "remove_resource.exe", winefiles.windows_path(iw.EXE),
+                                     winefiles.windows_path(copy), "JGP", "140"])
         self.assertEqual(0, stripped.returncode, "resource 140 could not be removed from a copy")
 
         installer = self.start(prefix, copy)

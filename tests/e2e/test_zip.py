@@ -8,6 +8,8 @@ import shutil
 import subprocess
 import unittest
 
+from mirevale import wine, winefiles
+
 import harness
 
 TOKEN = "zz-escape"
@@ -24,15 +26,15 @@ def tree(path):
 
 def discard(prefix):
     """Removes a passed case's prefix copy; a failed case keeps it for a look."""
-    harness.stop_wineserver(prefix)
+    wine.stop_wineserver(prefix)
     shutil.rmtree(prefix.parent, ignore_errors=True)
 
 
 class ZipTest(unittest.TestCase):
     def run_tests(self, prefix, gtest_filter, env=None, timeout=900):
         exe = harness.BUILD / "tests" / "zip_tests.exe"
-        proc = harness.wine(prefix, [exe, "--gtest_filter=" + gtest_filter], env=env, timeout=timeout,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        proc = wine.run(prefix, [exe, "--gtest_filter=" + gtest_filter], env=env, timeout=timeout,
+                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         text = proc.stdout.decode("utf-8", "replace")
         self.assertEqual(0, proc.returncode, text)
         self.assertNotIn("SKIPPED", text)
@@ -40,7 +42,7 @@ class ZipTest(unittest.TestCase):
 
     def test_links_and_roots(self):
         prefix = harness.new_prefix("zip-links")
-        c = harness.c_drive(prefix)
+        c = winefiles.c_drive(prefix)
         case = c / "zipcase"
         (case / "Larkspire" / "sub").mkdir(parents=True)
         (case / "Larkspire" / "a.txt").write_text("a")

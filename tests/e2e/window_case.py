@@ -4,9 +4,11 @@ every Windows process started in it, and the checks that several cases share."""
 import shutil
 import unittest
 
+from mirevale import wine
+from mirevale.faultserver import held_release
+
 import harness
 import installer_window as iw
-from faultserver import held_release
 
 
 class WindowCase(unittest.TestCase):
@@ -26,7 +28,7 @@ class WindowCase(unittest.TestCase):
         prefix = harness.new_prefix(tag)
 
         def remove():
-            harness.stop_wineserver(prefix)
+            wine.stop_wineserver(prefix)
             shutil.rmtree(prefix.parent, ignore_errors=True)
         self.addCleanup(remove)
         return prefix

@@ -10,7 +10,6 @@ import os
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -20,10 +19,10 @@ import zlib
 from pathlib import Path
 
 PUBLISH = os.environ.get("MIREVALE_PUBLISH", "mirevale-publish")
+from mirevale import faultserver, serve
+from mirevale.release import raw_signature, release_key, sign_release
+
 SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[3]))
-sys.path.insert(0, str(SOURCE / "tests" / "e2e"))
-import faultserver  # noqa: E402  (a release served with scripted faults)
-import harness  # noqa: E402  (release keys and signatures by the openssl command line, nginx, a test CA)
 MTIME = 1765200000
 ZEROS = "0" * 64  # the digest of a list's reserved lines
 
@@ -234,13 +233,14 @@ class CheckOverHttp(Fixture):
         self.assertEqual(run("--check", "https://127.0.0.1/EX/").returncode, 1)
 
     def test_nginx_over_http_and_over_https_with_the_test_ca(self):
-        certs = harness.tls_certificates()
+        certs = serve.tls_certificates(self.root / "tls")
         ca = self.root / "ca.pem"
         openssl("x509", "-inform", "DER", "-in", certs["root"], "-out", ca)
         trusted = dict(os.environ, MIREVALE_PUBLISH_CA_FILE=str(ca))
         system = {name: value for name, value in os.environ.items() if name != "MIREVALE_PUBLISH_CA_FILE"}
-        with harness.nginx(self.out) as plain, harness.nginx(self.out, tls=certs["good"]) as tls, \
-                harness.nginx(self.out, tls=certs["wrong_host"]) as wrong_host:
+        work = self.root / "nginx"
+        with serve.nginx(self.out, work / "plain") as plain, serve.nginx(self.out, work / "tls", tls=certs["good"]) as tls, \
+                serve.nginx(self.out, work / "other", tls=certs["wrong_host"]) as wrong_host:
             for url in (plain, tls):
                 result = run("--check", url, env=trusted)
                 self.assertEqual(result.returncode, 0, result.stderr)
@@ -327,11 +327,11 @@ class Signing(Fixture):
         self.assertIn("error: release.sha256.sig: signature invalid for the key", other.stderr)
 
     def test_keys_lists_and_signatures_made_by_openssl_are_accepted(self):
-        sec1, hex_key = harness.release_key(self.root)
+        sec1, hex_key = release_key(self.root)
         openssl("pkcs8", "-topk8", "-nocrypt", "-in", sec1, "-out", self.root / "pkcs8.pem")
         self.assertEqual(self.publish("--sign", self.root / "pkcs8.pem").returncode, 0)
         listed = (self.out / "release.sha256").read_bytes()
-        harness.sign_release(self.out, sec1)  # the list made by Python, with no serial, signed by openssl dgst
+        sign_release(self.out, sec1)  # the list made by Python, with no serial, signed by openssl dgst
         self.assertEqual(b"%s  1  :serial\n" % ZEROS.encode() + (self.out / "release.sha256").read_bytes(), listed)
         result = run("--check", self.out, "--key", hex_key)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -400,9 +400,9 @@ class ReleaseSerials(Fixture):
                 self.assertIn("release.sha256: serial 1, expires %s\n" % utc_text(expires), check.stdout)
 
     def test_check_refuses_an_expired_list_and_reads_one_from_before_serials(self):
-        sec1, hex_key = harness.release_key(self.root)
+        sec1, hex_key = release_key(self.root)
         self.assertEqual(self.publish("--sign", sec1).returncode, 0)
-        harness.sign_release(self.out, sec1)
+        sign_release(self.out, sec1)
         self.assertIn("release.sha256: no serial, no expiry\n", run("--check", self.out, "--key", hex_key).stdout)
         self.assertIn("release serial 1, no expiry\n", self.publish("--sign", sec1).stdout)
         # ":expires" sorts before ":serial" and every served name.
@@ -410,7 +410,7 @@ class ReleaseSerials(Fixture):
         listed = b"%s  %d  :expires\n" % (ZEROS.encode(), expired) + (self.out / "release.sha256").read_bytes()
         (self.out / "release.sha256").write_bytes(listed)
         der = openssl("dgst", "-sha256", "-sign", sec1, self.out / "release.sha256")
-        (self.out / "release.sha256.sig").write_bytes(harness.raw_signature(der))
+        (self.out / "release.sha256.sig").write_bytes(raw_signature(der))
         check = run("--check", self.out, "--key", hex_key)
         self.assertEqual(check.returncode, 1)
         self.assertIn("release.sha256: serial 1, expires %s\n" % utc_text(expired), check.stdout)
