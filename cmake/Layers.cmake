@@ -6,7 +6,7 @@
 #   system     registration, links, client process, folders            support
 #   core + ui  CSetupDlg: the install run and the window               net, system, framework, support, res, app
 #   app        start-up and the process-wide constants                 everything
-#   uninstall  UnInstall.exe                                           system, framework, support
+#   uninstall  UnInstall.exe                                           system, framework, support, res
 # Every layer may use the portable rules (core/rules, which their library brings); the rules use nothing
 # of the programs.
 function(mirevale_layer target)

@@ -19,7 +19,8 @@ import zlib
 from pathlib import Path
 
 PUBLISH = os.environ.get("MIREVALE_PUBLISH", "mirevale-publish")
-from mirevale import faultserver, serve
+from mirevale import faultserver
+from mirevale.serve import nginx, tls_certificates
 from mirevale.release import raw_signature, release_key, sign_release
 
 SOURCE = Path(os.environ.get("MIREVALE_SOURCE", Path(__file__).resolve().parents[3]))
@@ -233,14 +234,14 @@ class CheckOverHttp(Fixture):
         self.assertEqual(run("--check", "https://127.0.0.1/EX/").returncode, 1)
 
     def test_nginx_over_http_and_over_https_with_the_test_ca(self):
-        certs = serve.tls_certificates(self.root / "tls")
+        certs = tls_certificates(self.root / "tls")
         ca = self.root / "ca.pem"
         openssl("x509", "-inform", "DER", "-in", certs["root"], "-out", ca)
         trusted = dict(os.environ, MIREVALE_PUBLISH_CA_FILE=str(ca))
         system = {name: value for name, value in os.environ.items() if name != "MIREVALE_PUBLISH_CA_FILE"}
         work = self.root / "nginx"
-        with serve.nginx(self.out, work / "plain") as plain, serve.nginx(self.out, work / "tls", tls=certs["good"]) as tls, \
-                serve.nginx(self.out, work / "other", tls=certs["wrong_host"]) as wrong_host:
+        with nginx(self.out, work / "plain") as plain, nginx(self.out, work / "tls", tls=certs["good"]) as tls, \
+                nginx(self.out, work / "other", tls=certs["wrong_host"]) as wrong_host:
             for url in (plain, tls):
                 result = run("--check", url, env=trusted)
                 self.assertEqual(result.returncode, 0, result.stderr)
