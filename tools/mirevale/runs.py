@@ -111,9 +111,7 @@ def run_through_window(installer, prefix, out, number, headless, timeout):
             if client:
                 time.sleep(0.5)
                 seen["screenshots"]["end"] = shot(shots / ("run%d-3-end.png" % number), client)
-        seen["client_pids"] = wine.processes(prefix)
-        seen["reg_query"] = wine.run(prefix, ["reg", "query", UNINSTALL_KEY], capture_output=True,
-                                         timeout=120).stdout.decode("utf-8", "replace")
+        _note_machine(seen, prefix)
     finally:
         _end_run(proc, prefix)
     return _keep_log(prefix, logs, number, seen)
@@ -148,12 +146,17 @@ def run_silent(installer, prefix, out, number, timeout):
         seen["completed"] = (seen.get("exit_code") == 0 and records.has(lines, records.COMPLETED)
                              and not seen["failure"])
         time.sleep(2)  # a client that was started after all has had its time to appear
-        seen["client_pids"] = wine.processes(prefix)
-        seen["reg_query"] = wine.run(prefix, ["reg", "query", UNINSTALL_KEY], capture_output=True,
-                                         timeout=120).stdout.decode("utf-8", "replace")
+        _note_machine(seen, prefix)
     finally:
         _end_run(proc, prefix)
     return _keep_log(prefix, logs, number, seen)
+
+
+def _note_machine(seen, prefix):
+    """What the run left that the report shows besides the files: the client's processes and the entry."""
+    seen["client_pids"] = wine.processes(prefix)
+    seen["reg_query"] = wine.run(prefix, ["reg", "query", UNINSTALL_KEY], capture_output=True,
+                                 timeout=120).stdout.decode("utf-8", "replace")
 
 
 def _started(prefix, proc):
