@@ -5,23 +5,12 @@
 #include "app/Globals.h"
 #include "core/SetupDlg.h"
 #include "core/SetupOptions.h"
-#include "core/rules/Text.h"
 #include "support/GdiplusSession.h"
-#include "support/WideText.h"
 
 CSetupApp theApp;
 const std::wstring g_strBaseUrl = MIREVALE_BASE_URL;
 
-// The build gives the mirrors as one text, blank between two URLs (none contains a blank).
-static std::vector<std::wstring> MirrorUrls()
-{
-    std::vector<std::wstring> vecUrls;
-    for (const std::u16string& strUrl : SplitString(ToU16(MIREVALE_MIRRORS), u' '))
-        vecUrls.push_back(FromU16(strUrl));
-    return vecUrls;
-}
-
-const std::vector<std::wstring> g_vecMirrorUrls = MirrorUrls();
+const std::vector<std::wstring> g_vecMirrorUrls = SplitMirrorUrls(MIREVALE_MIRRORS);
 const std::wstring g_strReleaseKey = MIREVALE_RELEASE_KEY;
 
 BOOL CSetupApp::InitInstance()

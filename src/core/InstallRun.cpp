@@ -139,8 +139,7 @@ DWORD CSetupDlg::InstallPackages()
         // A stop ends the download under way; what it held is dropped with the run.
         if (StopRequested())
             return 1;
-        const bool bRefused
-            = bDownloaded ? !ReceivedMatchesRelease(entry.szName, package.state) : package.state.m_bPastLimit;
+        const bool bRefused = RefusedByRelease(entry.szName, bDownloaded, package.state);
         bDownloaded = bDownloaded && !bRefused;
         if (!bDownloaded) {
             if (++nAttempts >= MAX_ATTEMPTS) {

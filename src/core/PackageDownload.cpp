@@ -37,11 +37,9 @@ bool CSetupDlg::DownloadPackage(const WCHAR* pszUrl, CPackageDownload& package)
     NoteRecvBufferUse(m_nRecvLen);
     // What is held of a body longer than the signed list says is no part of the listed body. (A whole
     // body is never continued either: it is held to its end, which nothing continues.)
-    if (package.state.m_bPastLimit) {
-        LogError(L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes", pszName,
-            package.state.BodyLimit());
+    LogPastListedSize(pszName, package.state);
+    if (package.state.m_bPastLimit)
         package.state.Reset();
-    }
     // A cut that brought more of the body is continued where it broke; an attempt that brought
     // nothing more turns to the next server, as any other failure does.
     package.bContinuable

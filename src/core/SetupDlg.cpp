@@ -108,26 +108,31 @@ bool CSetupDlg::DownloadToRecvBuffer(const WCHAR* pszUrl, const WCHAR* pszName, 
         != 0;
     // Even a failed download may have placed bytes in the block.
     NoteRecvBufferUse(m_nRecvLen);
-    if (m_fileDownload.m_bPastLimit)
-        LogError(L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes", pszName, llLimit);
+    LogPastListedSize(pszName, m_fileDownload);
     return bDownloaded;
 }
 
 bool CSetupDlg::FetchReleaseFile(const WCHAR* pszName, bool& bRefused)
 {
     bRefused = false;
-    std::wstring strUrl;
-    for (size_t nBase = 0; nBase < BaseUrlCount(); ++nBase) {
-        std::wstring strFailed = strUrl;
-        strUrl = BaseUrlAt(nBase) + pszName;
-        if (nBase > 0)
-            LogFallback(strFailed, strUrl);
+    return AtEachBaseUrl(pszName, [&](const std::wstring& strUrl) {
         bool bDownloaded = DownloadToRecvBuffer(strUrl.c_str(), pszName, ListedLimit(pszName));
         if (StopRequested())
             return false;
-        bRefused = bDownloaded ? !ReceivedMatchesRelease(pszName, m_fileDownload) : m_fileDownload.m_bPastLimit;
-        if (bDownloaded && !bRefused)
+        bRefused = RefusedByRelease(pszName, bDownloaded, m_fileDownload);
+        return bDownloaded && !bRefused;
+    });
+}
+
+bool CSetupDlg::AtEachBaseUrl(const WCHAR* pszName, const std::function<bool(const std::wstring& strUrl)>& attempt)
+{
+    for (size_t nBase = 0; nBase < BaseUrlCount(); ++nBase) {
+        if (nBase > 0)
+            LogFallback(BaseUrlAt(nBase - 1) + pszName, BaseUrlAt(nBase) + pszName);
+        if (attempt(BaseUrlAt(nBase) + pszName))
             return true;
+        if (StopRequested())
+            return false;
     }
     return false;
 }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -73,6 +74,9 @@ public:
     // first base URL, and after a failure, or with a key a body the signed list refuses, from each
     // next one in turn. False when none gave it; bRefused then tells that the last body was refused.
     bool FetchReleaseFile(const WCHAR* pszName, bool& bRefused);
+    // Calls attempt with pszName at each base URL in turn until one succeeds or a stop is asked for;
+    // each turn to the next base URL is recorded.
+    bool AtEachBaseUrl(const WCHAR* pszName, const std::function<bool(const std::wstring& strUrl)>& attempt);
     // The next attempt goes to another base URL: recorded with both URLs.
     static void LogFallback(const std::wstring& strFrom, const std::wstring& strTo);
     // Sets up the package at nIndex of the manifest's nCount entries for its first attempt.
@@ -96,6 +100,11 @@ public:
     bool AcceptReleaseList(const std::wstring& strUrl, std::wstring& strMessage);
     // The received body, which state fetched, is the one the signed list names (logged either way).
     bool ReceivedMatchesRelease(const WCHAR* pszName, CDownloadState& state);
+    // What a download by state brought for pszName is refused by the signed list: a body longer than
+    // listed (downloaded or not), or a downloaded one that does not match its line.
+    bool RefusedByRelease(const WCHAR* pszName, bool bDownloaded, CDownloadState& state);
+    // Records a body longer than its listed size, if the last download by state met one.
+    static void LogPastListedSize(const WCHAR* pszName, const CDownloadState& state);
     // Every package the manifest names has a line; a missing one refuses the release.
     bool ReleaseListsEveryPackage();
     // Shows the red message of a refused release and notes the refusal for the steps that follow.

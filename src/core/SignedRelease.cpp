@@ -63,19 +63,12 @@ bool CSetupDlg::FetchReleaseList()
     m_bReleaseRefused = false;
     if (!IsSigned())
         return true;
-    std::wstring strUrl;
     std::wstring strMessage;
-    for (size_t nBase = 0; nBase < BaseUrlCount(); ++nBase) {
-        std::wstring strFailed = strUrl;
-        strUrl = BaseUrlAt(nBase) + L"release.sha256";
-        if (nBase > 0)
-            LogFallback(strFailed, strUrl);
-        if (AcceptReleaseList(strUrl, strMessage))
-            return true;
-        if (StopRequested())
-            return false;
-    }
-    RefuseRelease(strMessage.c_str());
+    if (AtEachBaseUrl(
+            L"release.sha256", [&](const std::wstring& strUrl) { return AcceptReleaseList(strUrl, strMessage); }))
+        return true;
+    if (!StopRequested())
+        RefuseRelease(strMessage.c_str());
     return false;
 }
 
@@ -143,6 +136,18 @@ bool CSetupDlg::ReceivedMatchesRelease(const WCHAR* pszName, CDownloadState& sta
     }
     LogNormal(L"[CSetupDlg::CheckRelease] %s matches", pszName);
     return true;
+}
+
+bool CSetupDlg::RefusedByRelease(const WCHAR* pszName, bool bDownloaded, CDownloadState& state)
+{
+    return bDownloaded ? !ReceivedMatchesRelease(pszName, state) : state.m_bPastLimit;
+}
+
+void CSetupDlg::LogPastListedSize(const WCHAR* pszName, const CDownloadState& state)
+{
+    if (state.m_bPastLimit)
+        LogError(
+            L"[CSetupDlg::CheckRelease] %s size mismatch: longer than listed, %I64d bytes", pszName, state.BodyLimit());
 }
 
 bool CSetupDlg::ReleaseListsEveryPackage()

@@ -3,8 +3,6 @@
 #include <cstdlib>
 
 #include "app/Globals.h"
-#include "core/rules/Text.h"
-#include "support/WideText.h"
 
 // The tests point the download base URL at the servers they start (MIREVALE_TEST_BASE_URL).
 static std::wstring TestBaseUrl()
@@ -19,10 +17,7 @@ const std::wstring g_strBaseUrl = TestBaseUrl();
 static std::vector<std::wstring> TestMirrorUrls()
 {
     const wchar_t* psz = _wgetenv(L"MIREVALE_TEST_MIRRORS");
-    std::vector<std::wstring> vecUrls;
-    for (const std::u16string& strUrl : SplitString(ToU16(psz != nullptr ? psz : L""), u' '))
-        vecUrls.push_back(FromU16(strUrl));
-    return vecUrls;
+    return SplitMirrorUrls(psz != nullptr ? psz : L"");
 }
 
 const std::vector<std::wstring> g_vecMirrorUrls = TestMirrorUrls();
