@@ -11,6 +11,7 @@
 
 #include "net/DownloadState.h"
 #include "net/ProxyAuthDlg.h"
+#include "net/RequestTimeouts.h"
 #include "support/Format.h"
 #include "support/Handles.h"
 #include "support/Log.h"
@@ -92,19 +93,6 @@ bool QueryContentLength(HINTERNET hRequest, DWORD* pdwLength)
         return false;
     *pdwLength = dwLength;
     return true;
-}
-
-// Wine's WinINet gives the connection of an InternetOpenUrl request no receive or send time-out:
-// those of the internet handle reach no request. The request's own take effect when set before its
-// response is read, which its status notice allows; on Windows this repeats what it inherits.
-void CALLBACK ApplyTimeouts(HINTERNET hInternet, DWORD_PTR, DWORD dwStatus, LPVOID, DWORD)
-{
-    if (dwStatus != INTERNET_STATUS_SENDING_REQUEST)
-        return;
-    for (DWORD dwOption : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT}) {
-        DWORD dwValue = NET_TIMEOUT_MS;
-        InternetSetOptionExW(hInternet, dwOption, &dwValue, sizeof(dwValue), 0);
-    }
 }
 
 // A response header as text; empty when the response has none or it does not fit.
@@ -378,7 +366,7 @@ int HttpDownload(const WCHAR* lpUrl, BYTE** ppBuffer, int* pnLength, int* pnCapa
         DWORD dwValue = option.dwValue;
         InternetSetOptionExW(hInternet.Get(), option.dwOption, &dwValue, sizeof(dwValue), 0);
     }
-    InternetSetStatusCallbackW(hInternet.Get(), ApplyTimeouts);
+    InternetSetStatusCallbackW(hInternet.Get(), ApplyRequestTimeouts<NET_TIMEOUT_MS>);
 
     // A body that an earlier attempt left part of in the block is continued: one request for the
     // rest, and, when the server answers with anything but that rest, one for the whole body.

@@ -1,6 +1,9 @@
 #include "Http.h"
 
+#include "core/rules/Text.h"
+#include "net/RequestTimeouts.h"
 #include "support/Handles.h"
+#include "support/WideText.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -9,27 +12,8 @@ namespace publish {
 
 namespace {
 
-const DWORD kTimeoutMs = kHttpTimeoutSeconds * 1000;
+constexpr DWORD kTimeoutMs = kHttpTimeoutSeconds * 1000;
 const DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
-
-std::wstring Wide(const std::string& utf8)
-{
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
-    return out;
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    const int n
-        = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 // WinINet's codes have their texts in wininet.dll, not in the system's table.
 std::string Failure(DWORD code)
@@ -42,21 +26,9 @@ std::string Failure(DWORD code)
     std::wstring message = text ? text : L"";
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
-    const std::string described = (message.empty() ? "error" : Utf8(message)) + " (" + std::to_string(code) + ")";
+    const std::string described
+        = (message.empty() ? "error" : Utf16ToUtf8(ToU16(message))) + " (" + std::to_string(code) + ")";
     return code == ERROR_INTERNET_CANNOT_CONNECT ? "cannot connect: " + described : described;
-}
-
-// Wine's WinINet gives the connection of an InternetOpenUrl request none of the session's receive and
-// send time-outs; the request's own take effect when set before its response is read, which its status
-// notice allows. On Windows this repeats what the request inherits.
-void CALLBACK ApplyTimeouts(HINTERNET request, DWORD_PTR, DWORD status, LPVOID, DWORD)
-{
-    if (status != INTERNET_STATUS_SENDING_REQUEST)
-        return;
-    for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT}) {
-        DWORD value = kTimeoutMs;
-        InternetSetOptionW(request, option, &value, sizeof(value));
-    }
 }
 
 // The body length the response declares, when it declares one.
@@ -92,7 +64,7 @@ HttpClient::HttpClient()
         DWORD value = kTimeoutMs;
         InternetSetOptionW(m_session->internet.Get(), option, &value, sizeof(value));
     }
-    InternetSetStatusCallbackW(m_session->internet.Get(), ApplyTimeouts);
+    InternetSetStatusCallbackW(m_session->internet.Get(), ApplyRequestTimeouts<kTimeoutMs>);
 }
 
 HttpClient::~HttpClient() = default;
@@ -105,8 +77,11 @@ HttpResult HttpClient::Get(const std::string& url, uint64_t limit, long& status,
         error = "cannot start WinINet: " + Failure(m_session->openError);
         return HttpResult::Failed;
     }
-    // A context value other than 0 is what lets the status notices reach ApplyTimeouts.
-    CInternetHandle request(InternetOpenUrlW(m_session->internet.Get(), Wide(url).c_str(), nullptr, 0, kOpenFlags, 1));
+    // A context value other than 0 is what lets the status notices reach ApplyRequestTimeouts.
+    std::u16string wideUrl;
+    Utf8ToUtf16(url, wideUrl);
+    CInternetHandle request(
+        InternetOpenUrlW(m_session->internet.Get(), AsWide(wideUrl.c_str()), nullptr, 0, kOpenFlags, 1));
     DWORD code = 0;
     DWORD size = sizeof(code);
     if (!request
